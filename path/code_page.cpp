@@ -1,0 +1,95 @@
+#include "code_page.h"
+
+#include <windows.h>
+
+#include "byte_classes.h"
+
+const char CODE_PAGE_FAILURE_TEXT[] =
+    "Error: system code page access failure; MBCS table not initialized";
+
+namespace {
+
+const char USER32_NAME[] = "\\user32.dll";
+
+BOOL CALLBACK NoteThreadWindow(HWND, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;  // one window is enough
+}
+
+bool IsWindows95Family(unsigned long version) { return (version & 0x80000000UL) != 0; }
+
+// USER32 is loaded only here, by its full path in the system directory: a
+// launcher that imports it makes WinExec wait for the installer's first
+// window, and nothing beside the launcher on the medium may stand in for it.
+HMODULE LoadSystemUser32() {
+    char path[MAX_PATH];
+    const UINT room = sizeof path - sizeof USER32_NAME;
+    UINT length = GetSystemDirectoryA(path, room);
+    if (length == 0 || length >= room) return nullptr;
+    for (unsigned i = 0; i < sizeof USER32_NAME; ++i) path[length + i] = USER32_NAME[i];
+    return LoadLibraryA(path);
+}
+
+void ReportCodePageFailure() {
+    HMODULE user32 = LoadSystemUser32();
+    if (user32 == nullptr) return;
+    auto messageBox = reinterpret_cast<decltype(&MessageBoxA)>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "MessageBoxA")));
+    auto enumThreadWindows = reinterpret_cast<decltype(&EnumThreadWindows)>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "EnumThreadWindows")));
+    if (messageBox == nullptr) return;
+
+    // Older systems leave a filled buffer unterminated.
+    char modulePath[MODULE_PATH_FIELD_SIZE];
+    DWORD length = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
+    modulePath[length < sizeof modulePath ? length : sizeof modulePath - 1] = 0;
+
+    unsigned long version = GetVersion();
+    bool threadHasWindow = false;
+    if (IsWindows95Family(version) && enumThreadWindows != nullptr) {
+        enumThreadWindows(GetCurrentThreadId(), NoteThreadWindow,
+                          reinterpret_cast<LPARAM>(&threadHasWindow));
+    }
+    messageBox(nullptr, CODE_PAGE_FAILURE_TEXT, CodePageFailureTitle(modulePath),
+               CodePageFailureStyle(version, threadHasWindow));
+}
+
+}  // namespace
+
+const char* CodePageFailureTitle(const char* modulePath) {
+    const char* afterBackslash = nullptr;
+    const char* afterColon = nullptr;
+    for (const char* p = modulePath; *p != 0; ++p) {
+        if ((ByteClassTable[static_cast<unsigned char>(*p) + 1] & CLASS_LEAD) &&
+            p[1] != 0) {
+            ++p;  // the trail byte never counts as '\' or ':'
+        } else if (*p == '\\') {
+            afterBackslash = p + 1;
+        } else if (*p == ':') {
+            afterColon = p + 1;
+        }
+    }
+    if (afterBackslash != nullptr) return afterBackslash;
+    if (afterColon != nullptr) return afterColon;
+    return modulePath;
+}
+
+unsigned CodePageFailureStyle(unsigned long version, bool threadHasWindow) {
+    unsigned modality =
+        IsWindows95Family(version) && !threadHasWindow ? MB_SYSTEMMODAL : MB_TASKMODAL;
+    return MB_ICONSTOP | MB_SETFOREGROUND | modality;
+}
+
+int InitByteClassTable() {
+    CodePageFacts facts = {};
+    facts.codePage = GetACP();
+    CPINFO info;
+    if (!GetCPInfo(facts.codePage, &info)) {
+        ReportCodePageFailure();
+        return -1;
+    }
+    facts.maxCharSize = info.MaxCharSize;
+    for (unsigned i = 0; i < LEAD_BYTE_RANGE_BYTES; ++i) facts.leadByteRanges[i] = info.LeadByte[i];
+    BuildByteClassTable(&facts);
+    return 0;
+}
