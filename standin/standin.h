@@ -1,0 +1,42 @@
+// Steering and records of the platform stand-in, for tests.
+#pragma once
+
+#include <windows.h>
+
+enum { STANDIN_TEXT_SIZE = 1024 };
+
+struct StandIn {
+    // Steered by tests.
+    const char* commandLine;
+    UINT codePage;
+    bool cpInfoFails;
+    CPINFO cpInfo;
+    const char* modulePath;
+    DWORD version;
+    bool threadHasWindow;
+    const char* systemDirectory;
+    UINT winExecResult;
+
+    // Recorded.
+    int winExecCalls;
+    char winExecCommand[STANDIN_TEXT_SIZE];
+    UINT winExecShowState;
+    int messageBoxCalls;
+    HWND messageBoxOwner;
+    char messageBoxText[STANDIN_TEXT_SIZE];
+    char messageBoxTitle[STANDIN_TEXT_SIZE];
+    UINT messageBoxType;
+    int enumThreadWindowsCalls;
+    char loadedLibrary[STANDIN_TEXT_SIZE];
+    int exitProcessCalls;
+    UINT exitCode;
+};
+
+extern StandIn standIn;
+
+// A single-byte code page (1252), a command line of "setup.exe", a Windows NT
+// version, and a WinExec that succeeds; nothing recorded.
+void ResetStandIn();
+
+// Steers the code page to 932 with its lead-byte ranges 81-9F and E0-FC.
+void StandInCodePage932();

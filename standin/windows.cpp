@@ -1,0 +1,121 @@
+#include <windows.h>
+
+#include <cstring>
+
+#include "standin.h"
+
+namespace {
+
+StandInModule* const USER32_HANDLE = reinterpret_cast<StandInModule*>(0x7E410000);
+StandInWindow* const THREAD_WINDOW = reinterpret_cast<StandInWindow*>(0x10010);
+
+void Record(char* field, const char* text) {
+    std::strncpy(field, text, STANDIN_TEXT_SIZE - 1);
+    field[STANDIN_TEXT_SIZE - 1] = 0;
+}
+
+StandIn Defaults() {
+    StandIn defaults = {};
+    defaults.commandLine = "setup.exe";
+    defaults.codePage = 1252;
+    defaults.cpInfo.MaxCharSize = 1;
+    defaults.modulePath = "C:\\setup.exe";
+    defaults.version = 0x0A280105;  // an NT-family version: top bit clear
+    defaults.systemDirectory = "C:\\WINDOWS\\system32";
+    defaults.winExecResult = 33;
+    return defaults;
+}
+
+}  // namespace
+
+StandIn standIn = Defaults();
+
+void ResetStandIn() { standIn = Defaults(); }
+
+void StandInCodePage932() {
+    standIn.codePage = 932;
+    standIn.cpInfo = CPINFO{};
+    standIn.cpInfo.MaxCharSize = 2;
+    const BYTE ranges[] = {0x81, 0x9F, 0xE0, 0xFC};
+    std::memcpy(standIn.cpInfo.LeadByte, ranges, sizeof ranges);
+}
+
+LPSTR GetCommandLineA() { return const_cast<LPSTR>(standIn.commandLine); }
+
+LPSTR lstrcpyA(LPSTR destination, LPCSTR source) { return std::strcpy(destination, source); }
+
+LPSTR lstrcatA(LPSTR destination, LPCSTR source) { return std::strcat(destination, source); }
+
+UINT WinExec(LPCSTR command, UINT showState) {
+    ++standIn.winExecCalls;
+    Record(standIn.winExecCommand, command);
+    standIn.winExecShowState = showState;
+    return standIn.winExecResult;
+}
+
+void ExitProcess(UINT exitCode) {
+    ++standIn.exitProcessCalls;
+    standIn.exitCode = exitCode;
+}
+
+UINT GetACP() { return standIn.codePage; }
+
+BOOL GetCPInfo(UINT codePage, CPINFO* info) {
+    if (standIn.cpInfoFails || codePage != standIn.codePage) return FALSE;
+    *info = standIn.cpInfo;
+    return TRUE;
+}
+
+// As on Windows XP: a path that fills the buffer is cut and left unterminated.
+DWORD GetModuleFileNameA(HMODULE, LPSTR path, DWORD size) {
+    DWORD length = static_cast<DWORD>(std::strlen(standIn.modulePath));
+    if (length >= size) {
+        std::memcpy(path, standIn.modulePath, size);
+        return size;
+    }
+    std::memcpy(path, standIn.modulePath, length + 1);
+    return length;
+}
+
+DWORD GetVersion() { return standIn.version; }
+
+DWORD GetCurrentThreadId() { return 0x1234; }
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    UINT length = static_cast<UINT>(std::strlen(standIn.systemDirectory));
+    if (length >= size) return length + 1;
+    std::memcpy(buffer, standIn.systemDirectory, length + 1);
+    return length;
+}
+
+HMODULE LoadLibraryA(LPCSTR path) {
+    Record(standIn.loadedLibrary, path);
+    return USER32_HANDLE;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module != USER32_HANDLE) return nullptr;
+    // Through void*, as the platform hands out every procedure as one type.
+    if (std::strcmp(name, "MessageBoxA") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&MessageBoxA));
+    }
+    if (std::strcmp(name, "EnumThreadWindows") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&EnumThreadWindows));
+    }
+    return nullptr;
+}
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
+    ++standIn.messageBoxCalls;
+    standIn.messageBoxOwner = owner;
+    Record(standIn.messageBoxText, text);
+    Record(standIn.messageBoxTitle, title);
+    standIn.messageBoxType = type;
+    return 1;
+}
+
+BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC callback, LPARAM parameter) {
+    ++standIn.enumThreadWindowsCalls;
+    if (threadId != GetCurrentThreadId() || !standIn.threadHasWindow) return TRUE;
+    return callback(THREAD_WINDOW, parameter);
+}

@@ -1,0 +1,64 @@
+// The stand-in for the platform on hosts without Windows: the few types,
+// constants and functions the launcher reaches, with the meanings Windows
+// gives them. Tests steer and read it through standin.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define MAX_PATH 260
+#define MAX_LEADBYTES 12
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned int UINT;
+typedef std::uint32_t DWORD;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef std::intptr_t LPARAM;
+typedef struct StandInWindow* HWND;
+typedef struct StandInModule* HMODULE;
+typedef HMODULE HINSTANCE;
+typedef std::intptr_t (*FARPROC)();
+typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
+
+#define TRUE 1
+#define FALSE 0
+
+#define SW_SHOW 5
+#define SW_SHOWDEFAULT 10
+
+#define MB_ICONSTOP 0x00000010u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_TASKMODAL 0x00002000u
+#define MB_SETFOREGROUND 0x00010000u
+
+typedef struct {
+    UINT MaxCharSize;
+    BYTE DefaultChar[2];
+    BYTE LeadByte[MAX_LEADBYTES];
+} CPINFO;
+
+LPSTR GetCommandLineA();
+LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
+LPSTR lstrcatA(LPSTR destination, LPCSTR source);
+UINT WinExec(LPCSTR command, UINT showState);
+void ExitProcess(UINT exitCode);  // records and returns, unlike Windows
+
+UINT GetACP();
+BOOL GetCPInfo(UINT codePage, CPINFO* info);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size);
+DWORD GetVersion();
+DWORD GetCurrentThreadId();
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+HMODULE LoadLibraryA(LPCSTR path);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+
+// Reached only through GetProcAddress in the product, as on Windows.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type);
+BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC callback, LPARAM parameter);
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandTail, int showState);
+extern "C" void WINAPI WinMainCRTStartup();
