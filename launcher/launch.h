@@ -1,0 +1,23 @@
+// The launch sequence's text work: from the launcher's command line to the
+// quoted command that starts the installer.
+#pragma once
+
+enum {
+    PATH_FIELD_SIZE = 260,
+    DIRECTORY_FIELD_SIZE = 256,
+    // The composed path in double quotes, and the NUL.
+    COMMAND_FIELD_SIZE = PATH_FIELD_SIZE + 2,
+};
+
+extern const char INSTALLER_SUBDIRECTORY[];  // "windows\setup\"
+extern const char INSTALLER_NAME[];          // "setup"
+extern const char INSTALLER_EXTENSION[];     // ".exe"
+
+// Composes into command the quoted path of setup.exe in windows\setup\ below
+// the directory the command line names. Returns 0, or -1 when the command
+// line leads to no path that fits its field or can name a file; command is
+// then the empty text.
+int ComposeInstallerCommand(const char* commandLine, char* command);
+
+// The launcher's exit status for WinExec's result.
+int LaunchStatus(unsigned winExecResult);
