@@ -1,0 +1,40 @@
+// A stand-in installer: records how it was started in a .log file beside
+// itself (its command line and module path, as bytes in the active code
+// page). With PROBE_BUSY_MS set it stays busy that long, then notes
+// "finished".
+#include <windows.h>
+
+namespace {
+
+void Append(const wchar_t* logPath, const char* text) {
+    HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(log, text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
+    CloseHandle(log);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    wchar_t logPath[MAX_PATH + 8];
+    DWORD length = GetModuleFileNameW(nullptr, logPath, MAX_PATH);
+    if (length < 4 || length >= MAX_PATH) return 3;
+    lstrcpyW(logPath + length - 4, L".log");
+
+    char record[2 * MAX_PATH + 64];
+    char modulePath[MAX_PATH + 1];
+    modulePath[GetModuleFileNameA(nullptr, modulePath, MAX_PATH)] = 0;
+    wsprintfA(record, "command line: %s\nmodule: %s\n", GetCommandLineA(), modulePath);
+    Append(logPath, record);
+
+    char busy[16];
+    if (GetEnvironmentVariableA("PROBE_BUSY_MS", busy, sizeof busy) > 0) {
+        int milliseconds = 0;
+        for (const char* p = busy; *p >= '0' && *p <= '9'; ++p) milliseconds = milliseconds * 10 + (*p - '0');
+        Sleep(static_cast<DWORD>(milliseconds));
+        Append(logPath, "finished\n");
+    }
+    return 0;
+}

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# One end-to-end case: lays out a distribution tree, starts the real
+# setup.exe in it from a Windows-side parent under Wine, and checks the exit
+# status and what the probe installer recorded.
+#
+# usage: run_case.sh CASE
+# Environment: SETUP_EXE, PROBE_EXE, STARTER_EXE, E2E_DIR, and Wine's own.
+set -euo pipefail
+case_name=$1
+work="$E2E_DIR/$case_name"
+rm -rf "$work"
+mkdir -p "$work"
+
+fail() { echo "FAIL $case_name: $*" >&2; exit 1; }
+
+# Z: is the Linux root under Wine.
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# A tree with the launcher at its root and the probe as its installer.
+make_tree() {
+    mkdir -p "$1/windows/setup"
+    cp "$SETUP_EXE" "$1/${2:-setup.exe}"
+    cp "$PROBE_EXE" "$1/windows/setup/setup.exe"
+}
+
+# Starts the launcher with the exact command line $1 (bytes), optionally from
+# the current directory $2; sets status and elapsed.
+start() {
+    printf '%s' "$1" > "$work/command_line"
+    # To a file, not a pipe: the installer inherits Wine's output and may
+    # outlive the launcher.
+    local out="$work/starter.out"
+    wine "$STARTER_EXE" "$(win_path "$work/command_line")" ${2:+"$(win_path "$2")"} > "$out" ||
+        fail "the starter failed: $(cat "$out")"
+    status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
+    elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
+}
+
+wait_for_line() {  # file, line
+    for _ in $(seq 100); do
+        grep -qxF "$2" "$1" 2>/dev/null && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# The probe beside $1 was started with the command line $2.
+expect_started() {
+    local log="${1%.exe}.log"
+    wait_for_line "$log" "command line: $2" ||
+        fail "expected the installer started as [$2]; log: $(cat "$log" 2>/dev/null || echo none)"
+    [ "$status" = 0x00000000 ] || fail "exit status $status, expected 0x00000000"
+}
+
+expect_nothing_started() {
+    [ "$status" = 0xFFFFFFFF ] || fail "exit status $status, expected 0xFFFFFFFF"
+    sleep 1
+    local logs
+    logs=$(find "$work" -name '*.log')
+    [ -z "$logs" ] || fail "something was started: $logs"
+}
+
+tree="$work/disc"
+installer_of() { printf '"%s\\windows\\setup\\setup.exe"' "$(win_path "$1")"; }
+
+case "$case_name" in
+quoted)
+    make_tree "$tree"
+    start "\"$(win_path "$tree")\\setup.exe\""
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
+    ;;
+quoted_blanks | unquoted_blanks)
+    tree="$work/My Disc"
+    make_tree "$tree"
+    if [ "$case_name" = quoted_blanks ]; then
+        start "\"$(win_path "$tree")\\setup.exe\""
+    else
+        start "$(win_path "$tree")\\setup.exe"
+    fi
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
+    ;;
+quoted_arguments)
+    make_tree "$tree"
+    start "\"$(win_path "$tree")\\setup.exe\" /s /lang=ja \"x y\""
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
+    ;;
+planted_at_blank)
+    # Unquoted, the platform would try ...\My.exe first for ...\My Disc\...
+    tree="$work/My Disc"
+    make_tree "$tree"
+    cp "$PROBE_EXE" "$work/My.exe"
+    start "\"$(win_path "$tree")\\setup.exe\""
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
+    [ ! -e "$work/My.log" ] || fail "the planted My.exe was started"
+    ;;
+installer_missing)
+    mkdir -p "$tree"
+    cp "$SETUP_EXE" "$tree/setup.exe"
+    start "\"$(win_path "$tree")\\setup.exe\""
+    expect_nothing_started
+    ;;
+overlong_command_line)
+    # Unquoted, the whole line is the launcher's path: 300 bytes of argument
+    # make it too long, and it is refused rather than cut.
+    make_tree "$tree"
+    start "$(win_path "$tree")\\setup.exe $(printf 'x%.0s' $(seq 300))"
+    expect_nothing_started
+    ;;
+dbcs_directory | dbcs_launcher_name)
+    # In code page 932 the name 表 is the bytes 95 5C: a trail byte with the
+    # value of '\'.
+    export LC_ALL=ja_JP.UTF-8
+    hyou=$'\x95\x5c'
+    if [ "$case_name" = dbcs_directory ]; then
+        tree="$work/表"
+        make_tree "$tree"
+        windows_tree="$(win_path "$work")\\$hyou"
+        start "\"$windows_tree\\setup.exe\""
+    else
+        make_tree "$tree" "表.exe"
+        windows_tree="$(win_path "$tree")"
+        start "\"$windows_tree\\$hyou.exe\""
+    fi
+    expect_started "$tree/windows/setup/setup.exe" "\"$windows_tree\\windows\\setup\\setup.exe\""
+    grep -qxF "module: $windows_tree\\windows\\setup\\setup.exe" "$tree/windows/setup/setup.log" ||
+        fail "the installer's module path is not under $windows_tree"
+    ;;
+mapped_drive)
+    make_tree "$tree"
+    ln -sfn "$tree" "$WINEPREFIX/dosdevices/m:"
+    trap 'rm -f "$WINEPREFIX/dosdevices/m:"' EXIT
+    start '"M:\setup.exe"'
+    expect_started "$tree/windows/setup/setup.exe" '"M:\windows\setup\setup.exe"'
+    ;;
+bare_relative_name)
+    make_tree "$tree"
+    start "setup.exe" "$tree"
+    expect_started "$tree/windows/setup/setup.exe" '"windows\setup\setup.exe"'
+    ;;
+busy_installer)
+    # The launcher does not wait: it has ended while the installer is busy.
+    make_tree "$tree"
+    export PROBE_BUSY_MS=6000
+    start "\"$(win_path "$tree")\\setup.exe\""
+    log="$tree/windows/setup/setup.log"
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
+    ! grep -qx finished "$log" || fail "the launcher ended only after the installer"
+    [ "$elapsed" -lt 3000 ] || fail "the launcher took $elapsed ms"
+    wait_for_line "$log" finished || fail "the installer never finished"
+    ;;
+*)
+    fail "no such case"
+    ;;
+esac
+echo "ok $case_name"

@@ -1,0 +1,46 @@
+// Starts a program with an exact command line, as a Windows parent would, and
+// prints its full 32-bit exit status and how long it ran.
+//
+// usage: starter.exe COMMAND_LINE_FILE [CURRENT_DIRECTORY]
+// The file holds the command line's bytes, in the active code page.
+#include <windows.h>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: starter COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
+        return 2;
+    }
+    static char commandLine[40000];
+    FILE* file = std::fopen(argv[1], "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "cannot read %s\n", argv[1]);
+        return 2;
+    }
+    size_t length = std::fread(commandLine, 1, sizeof commandLine - 1, file);
+    std::fclose(file);
+    commandLine[length] = 0;
+
+    // The parent's own current directory is where a bare name is looked for.
+    const char* directory = argc > 2 ? argv[2] : nullptr;
+    if (directory != nullptr && !SetCurrentDirectoryA(directory)) {
+        std::fprintf(stderr, "cannot enter %s\n", directory);
+        return 2;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    DWORD started = GetTickCount();
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, directory,
+                        &startup, &process)) {
+        std::fprintf(stderr, "CreateProcessA failed: %lu\n", GetLastError());
+        return 2;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD elapsed = GetTickCount() - started;
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    std::printf("exit 0x%08lX\nelapsed %lu ms\n", status, elapsed);
+    return 0;
+}
