@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds setup.exe, lays out a sample distribution
+# tree with a stand-in installer, starts the launcher in it under Wine, and
+# shows what happened.
+set -euo pipefail
+cd "$(dirname "$0")"
+bash cmake/install-deps.sh
+cmake --preset windows > /dev/null
+cmake --build --preset windows --target setup probe starter > /dev/null
+
+build=$PWD/build/windows
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -d "$WINEPREFIX" ] || { echo "making a Wine prefix (once)"; wineboot -i; wineserver -w; }
+
+tree="$build/demo/Sample Disc"
+rm -rf "$build/demo"
+mkdir -p "$tree/windows/setup"
+cp "$build/setup.exe" "$tree/setup.exe"
+cp "$build/tests/probe.exe" "$tree/windows/setup/setup.exe"
+printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n' > "$tree/autorun.inf"
+
+win() { printf 'Z:%s' "${1//\//\\}"; }
+command_line="\"$(win "$tree")\\setup.exe\" /lang=en"
+printf '%s' "$command_line" > "$build/demo/command_line"
+echo "distribution tree:    $tree"
+echo "launcher started as:  $command_line"
+wine "$build/tests/starter.exe" "$(win "$build/demo/command_line")" > "$build/demo/starter.out"
+
+log=$tree/windows/setup/setup.log
+for _ in $(seq 50); do [ -s "$log" ] && break; sleep 0.2; done
+echo "launcher $(grep '^exit' "$build/demo/starter.out" | tr -d '\r') ($(grep '^elapsed' "$build/demo/starter.out" | tr -d '\r'))"
+if [ -s "$log" ]; then
+    echo "installer received:   $(sed -n 's/^command line: //p' "$log")"
+else
+    echo "the installer was not started"
+    exit 1
+fi
+echo "setup.exe:            $build/setup.exe ($(stat -c %s "$build/setup.exe") bytes)"
