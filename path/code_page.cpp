@@ -7,6 +7,8 @@
 const char CODE_PAGE_FAILURE_TEXT[] =
     "Error: system code page access failure; MBCS table not initialized";
 
+static_assert(LEAD_BYTE_RANGE_BYTES == MAX_LEADBYTES, "the platform's lead-byte list is copied whole");
+
 namespace {
 
 const char USER32_NAME[] = "\\user32.dll";
