@@ -1,6 +1,11 @@
 # Host build: the launcher's code against the platform stand-in, with
-# AddressSanitizer and UndefinedBehaviorSanitizer, for fast unit tests.
+# AddressSanitizer and UndefinedBehaviorSanitizer, for fast unit tests; with
+# LAUNCHER_FUZZ (clang) also the fuzz targets, their code instrumented for it.
+option(LAUNCHER_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+if(LAUNCHER_FUZZ)
+    list(APPEND SANITIZERS -fsanitize=fuzzer-no-link)
+endif()
 
 add_library(platform_standin STATIC standin/windows.cpp)
 target_include_directories(platform_standin PUBLIC standin)

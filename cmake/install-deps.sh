@@ -4,7 +4,8 @@
 # again: it installs only what is missing.
 set -euo pipefail
 
-packages=(cmake make g++ googletest python3 mingw-w64 wine wine64 wine32:i386 locales icoutils)
+packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest python3
+    mingw-w64 wine wine64 wine32:i386 locales icoutils)
 as_root=()
 [ "$(id -u)" = 0 ] || as_root=(sudo)
 

@@ -12,7 +12,7 @@ void UseCodePage(unsigned codePage) {
     const unsigned char ranges936[] = {0x81, 0xFE};
     if (codePage == CP_932) {
         for (unsigned i = 0; i < sizeof ranges932; ++i) facts.leadByteRanges[i] = ranges932[i];
-    } else if (codePage == CP_936) {
+    } else if (codePage == CP_936 || codePage == CP_949 || codePage == CP_950) {
         for (unsigned i = 0; i < sizeof ranges936; ++i) facts.leadByteRanges[i] = ranges936[i];
     }
     BuildByteClassTable(&facts);
