@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks of setup.exe as shipped.
-# usage: image_checks.sh imports|size|subsystem|icon setup.exe
+# usage: image_checks.sh imports|size|subsystem|icon|version setup.exe
 set -euo pipefail
 check=$1
 exe=$2
@@ -20,7 +20,7 @@ imports)
     ;;
 size)
     size=$(stat -c %s "$exe")
-    [ "$size" -le 8192 ] || fail "$size bytes"
+    [ "$size" -le 6144 ] || fail "$size bytes"
     echo "$size bytes"
     ;;
 subsystem)
@@ -39,6 +39,12 @@ icon)
     wrestool -x --type=14 --name=1 "$exe" > "$ico"
     images=$(icotool -l "$ico" | sed 's/.*--width=\([0-9]*\) --height=\([0-9]*\) --bit-depth=\([0-9]*\).*/\1x\2x\3/' | sort | tr '\n' ' ')
     [ "$images" = "16x16x4 32x32x4 " ] || fail "images [$images]"
+    ;;
+version)
+    # The version information, with the build's default branding.
+    wrestool -x --raw --type=16 --name=1 "$exe" | iconv -c -f UTF-16LE -t UTF-8 | tr '\0' '\n' |
+        grep -qx 'Setup launcher' || fail "no version information"
+    [ "$(wrestool -l --type=16 "$exe" | wc -l)" = 1 ] || fail "not one version resource"
     ;;
 *)
     fail "no such check"

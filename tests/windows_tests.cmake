@@ -40,7 +40,15 @@ foreach(case IN LISTS E2E_CASES)
 endforeach()
 
 # The image as shipped.
-foreach(check IN ITEMS imports size subsystem icon)
+foreach(check IN ITEMS imports size subsystem icon version)
     add_test(NAME windows.image.${check}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} $<TARGET_FILE:setup>)
+endforeach()
+
+# What the build promises, each in fresh build trees of its own.
+foreach(mode IN ITEMS reproducible branding icon_rejected)
+    add_test(NAME windows.build.${mode}
+             COMMAND ${CMAKE_COMMAND} -E env SOURCE_DIR=${CMAKE_SOURCE_DIR}
+                     WORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/variants TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
+                     bash ${CMAKE_CURRENT_SOURCE_DIR}/build_variants.sh ${mode})
 endforeach()
