@@ -3,13 +3,9 @@
 # through setup.exe, directly, or through a batch file. ROUNDS=N for more.
 set -euo pipefail
 cd "$(dirname "$0")"
-bash cmake/install-deps.sh
-cmake --preset windows > /dev/null
-cmake --build --preset windows --target setup bench signal_probe > /dev/null
-
-build=$PWD/build/windows
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -d "$WINEPREFIX" ] || { echo "making a Wine prefix (once)"; wineboot -i; wineserver -w; }
+source cmake/windows-tools.sh
+build_windows_targets setup bench signal_probe
+build=$windows_build
 
 tree=$build/bench-tree
 rm -rf "$tree"
@@ -18,7 +14,6 @@ cp "$build/setup.exe" "$tree/setup.exe"
 cp "$build/bench/signal_probe.exe" "$tree/windows/setup/setup.exe"
 printf '@start "" "%%~dp0windows\\setup\\setup.exe"\r\n' > "$tree/setup.bat"
 
-win() { printf 'Z:%s' "${1//\//\\}"; }
 echo "machine: $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1); $(wine --version)"
-wine "$build/bench/bench.exe" "${ROUNDS:-60}" "$(win "$tree/setup.exe")" \
-    "$(win "$tree/windows/setup/setup.exe")" "$(win "$tree/setup.bat")"
+wine "$build/bench/bench.exe" "${ROUNDS:-60}" "$(win_path "$tree/setup.exe")" \
+    "$(win_path "$tree/windows/setup/setup.exe")" "$(win_path "$tree/setup.bat")"

@@ -4,13 +4,9 @@
 # shows what happened.
 set -euo pipefail
 cd "$(dirname "$0")"
-bash cmake/install-deps.sh
-cmake --preset windows > /dev/null
-cmake --build --preset windows --target setup probe starter > /dev/null
-
-build=$PWD/build/windows
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -d "$WINEPREFIX" ] || { echo "making a Wine prefix (once)"; wineboot -i; wineserver -w; }
+source cmake/windows-tools.sh
+build_windows_targets setup probe starter
+build=$windows_build
 
 tree="$build/demo/Sample Disc"
 rm -rf "$build/demo"
@@ -19,12 +15,11 @@ cp "$build/setup.exe" "$tree/setup.exe"
 cp "$build/tests/probe.exe" "$tree/windows/setup/setup.exe"
 printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n' > "$tree/autorun.inf"
 
-win() { printf 'Z:%s' "${1//\//\\}"; }
-command_line="\"$(win "$tree")\\setup.exe\" /lang=en"
+command_line="\"$(win_path "$tree")\\setup.exe\" /lang=en"
 printf '%s' "$command_line" > "$build/demo/command_line"
 echo "distribution tree:    $tree"
 echo "launcher started as:  $command_line"
-wine "$build/tests/starter.exe" "$(win "$build/demo/command_line")" > "$build/demo/starter.out"
+wine "$build/tests/starter.exe" "$(win_path "$build/demo/command_line")" > "$build/demo/starter.out"
 
 log=$tree/windows/setup/setup.log
 for _ in $(seq 50); do [ -s "$log" ] && break; sleep 0.2; done
