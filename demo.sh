@@ -7,6 +7,8 @@ cd "$(dirname "$0")"
 source cmake/windows-tools.sh
 build_windows_targets setup probe starter
 build=$windows_build
+[ "$windows_preset" = windows ] ||
+    echo "starting the 64-bit build, not the shipped 32-bit one: $host_32bit_reason"
 
 tree="$build/demo/Sample Disc"
 rm -rf "$build/demo"
@@ -19,7 +21,7 @@ command_line="\"$(win_path "$tree")\\setup.exe\" /lang=en"
 printf '%s' "$command_line" > "$build/demo/command_line"
 echo "distribution tree:    $tree"
 echo "launcher started as:  $command_line"
-wine "$build/tests/starter.exe" "$(win_path "$build/demo/command_line")" > "$build/demo/starter.out"
+wine_run "$build/tests/starter.exe" "$(win_path "$build/demo/command_line")" > "$build/demo/starter.out"
 
 log=$tree/windows/setup/setup.log
 for _ in $(seq 50); do [ -s "$log" ] && break; sleep 0.2; done

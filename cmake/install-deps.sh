@@ -3,9 +3,13 @@
 # and generates the Japanese locale that gives Wine code page 932. Safe to run
 # again: it installs only what is missing.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
 packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest python3
     mingw-w64 wine wine64 wine32:i386 locales icoutils)
+# Where 32-bit programs do not start, the shipped 32-bit launcher runs under
+# user-mode emulation in one end-to-end case.
+i386_program_runs || packages+=(qemu-user-static)
 as_root=()
 [ "$(id -u)" = 0 ] || as_root=(sudo)
 

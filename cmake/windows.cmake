@@ -35,9 +35,13 @@ target_link_libraries(setup PRIVATE kernel32)
 add_library(launcher_core STATIC ${LAUNCHER_SOURCES})
 target_compile_options(launcher_core PRIVATE -Os ${LAUNCHER_WARNINGS})
 
-# Every Windows-side program of the tests runs under Wine in a prefix of the
-# build's own.
-find_program(WINE wine REQUIRED)
+# Every Windows-side program of the tests runs under Wine, in a prefix of the
+# build's own, through the one script that knows what the host can run.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(WINDOWS_ARCH i686)
+else()
+    set(WINDOWS_ARCH x86_64)
+endif()
 set(WINE_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
-set(WINE_ENVIRONMENT WINEPREFIX=${WINE_PREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${WINE_ENVIRONMENT} ${WINE})
+set(WINE_RUN bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine_run.sh ${WINDOWS_ARCH} ${WINE_PREFIX})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})

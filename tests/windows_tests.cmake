@@ -1,21 +1,28 @@
-# The unit tests under Wine on the real platform, once in the default code
-# page and once in 932; end-to-end runs of setup.exe; checks of the image.
+# The Windows-side runtime suite, the same for each architecture: the unit
+# tests under Wine in code pages 1252 and 932, and the end-to-end runs of
+# setup.exe. Where the host cannot run the build, Wine's runner skips them.
+# The 32-bit build adds the checks of the image as shipped and of its build.
+if(WINDOWS_ARCH STREQUAL i686)
+    set(SUITE windows)
+else()
+    set(SUITE windows-x64)
+endif()
+
 add_executable(unit_tests ${UNIT_TESTS})
 target_compile_options(unit_tests PRIVATE ${LAUNCHER_WARNINGS})
 target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
 target_link_options(unit_tests PRIVATE -static)
 
-add_test(NAME windows.wine_prefix
-         COMMAND ${CMAKE_COMMAND} -E env ${WINE_ENVIRONMENT}
-                 sh -c "wineboot -i && wineserver -w")
-set_tests_properties(windows.wine_prefix PROPERTIES FIXTURES_SETUP wine)
+add_test(NAME ${SUITE}.wine_prefix COMMAND ${WINE_RUN} true)
+set_tests_properties(${SUITE}.wine_prefix PROPERTIES FIXTURES_SETUP wine SKIP_RETURN_CODE 77)
 
+set(RUNTIME_TESTS "")
 foreach(codePage IN ITEMS 1252 932)
-    add_test(NAME windows.unit.cp${codePage} COMMAND unit_tests)
+    add_test(NAME ${SUITE}.unit.cp${codePage} COMMAND unit_tests)
+    list(APPEND RUNTIME_TESTS ${SUITE}.unit.cp${codePage})
 endforeach()
-set_tests_properties(windows.unit.cp1252 PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8;EXPECTED_ACP=1252")
-set_tests_properties(windows.unit.cp932 PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8;EXPECTED_ACP=932")
-set_tests_properties(windows.unit.cp1252 windows.unit.cp932 PROPERTIES FIXTURES_REQUIRED wine)
+set_tests_properties(${SUITE}.unit.cp1252 PROPERTIES ENVIRONMENT "LC_ALL=C.UTF-8;EXPECTED_ACP=1252")
+set_tests_properties(${SUITE}.unit.cp932 PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UTF-8;EXPECTED_ACP=932")
 
 # End to end: the real setup.exe started by a Windows-side parent, with a
 # probe for the installer.
@@ -30,14 +37,29 @@ set(E2E_CASES
     quoted quoted_blanks unquoted_blanks quoted_arguments planted_at_blank
     installer_missing overlong_command_line dbcs_directory dbcs_launcher_name
     mapped_drive bare_relative_name busy_installer)
+set(E2E_ENVIRONMENT PROBE_EXE=$<TARGET_FILE:probe> STARTER_EXE=$<TARGET_FILE:starter>
+                    E2E_DIR=${CMAKE_CURRENT_BINARY_DIR}/e2e)
 foreach(case IN LISTS E2E_CASES)
-    add_test(NAME windows.e2e.${case}
-             COMMAND ${CMAKE_COMMAND} -E env ${WINE_ENVIRONMENT}
-                     SETUP_EXE=$<TARGET_FILE:setup> PROBE_EXE=$<TARGET_FILE:probe>
-                     STARTER_EXE=$<TARGET_FILE:starter> E2E_DIR=${CMAKE_CURRENT_BINARY_DIR}/e2e
+    add_test(NAME ${SUITE}.e2e.${case}
+             COMMAND ${WINE_RUN} env SETUP_EXE=$<TARGET_FILE:setup> ${E2E_ENVIRONMENT}
                      bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_case.sh ${case})
-    set_tests_properties(windows.e2e.${case} PROPERTIES FIXTURES_REQUIRED wine)
+    list(APPEND RUNTIME_TESTS ${SUITE}.e2e.${case})
 endforeach()
+set_tests_properties(${RUNTIME_TESTS} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77)
+
+if(WINDOWS_ARCH STREQUAL x86_64)
+    # The shipped 32-bit image, started by this build's starter and starting
+    # its probe, where the host cannot run the 32-bit suite: under emulation,
+    # or skipped with the reason.
+    set(SHIPPED_SETUP_EXE ${CMAKE_SOURCE_DIR}/build/windows/setup.exe CACHE FILEPATH
+        "The 32-bit setup.exe that the emulated end-to-end case starts")
+    add_test(NAME ${SUITE}.e2e.shipped_i686
+             COMMAND env SETUP_EXE=${SHIPPED_SETUP_EXE} ${E2E_ENVIRONMENT} WINE_PREFIX=${WINE_PREFIX}
+                     bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/emulated.sh quoted)
+    set_tests_properties(${SUITE}.e2e.shipped_i686 PROPERTIES
+        SKIP_RETURN_CODE 77 RUN_SERIAL ON TIMEOUT 1500 FIXTURES_REQUIRED wine)
+    return()
+endif()
 
 # The image as shipped.
 foreach(check IN ITEMS imports size subsystem icon version)

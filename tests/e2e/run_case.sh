@@ -4,7 +4,8 @@
 # status and what the probe installer recorded.
 #
 # usage: run_case.sh CASE
-# Environment: SETUP_EXE, PROBE_EXE, STARTER_EXE, E2E_DIR, and Wine's own.
+# Environment: SETUP_EXE, PROBE_EXE, STARTER_EXE, E2E_DIR, and Wine's own with
+# WINE the loader (as cmake/wine_run.sh sets them).
 set -euo pipefail
 case_name=$1
 work="$E2E_DIR/$case_name"
@@ -30,7 +31,7 @@ start() {
     # To a file, not a pipe: the installer inherits Wine's output and may
     # outlive the launcher.
     local out="$work/starter.out"
-    wine "$STARTER_EXE" "$(win_path "$work/command_line")" ${2:+"$(win_path "$2")"} > "$out" ||
+    "$WINE" "$STARTER_EXE" "$(win_path "$work/command_line")" ${2:+"$(win_path "$2")"} > "$out" ||
         fail "the starter failed: $(cat "$out")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
     elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")

@@ -1,0 +1,64 @@
+# What this host runs: the one place that answers whether 32-bit x86 code runs
+# here natively, not through an emulator. The install script, the tests, the
+# demo and the benchmark all follow its answer.
+#
+# Sourced, it defines the functions below. Run, it prints the answer and exits
+# 0 (32-bit code runs natively) or 1 (64-bit only, with the reason).
+#
+# LAUNCHER_HOST_64BIT_ONLY=1 forces the answer "64-bit only", so that path can
+# be tried on any host.
+
+# A 93-byte 32-bit x86 Linux program that exits with 0: an ELF header, one
+# loadable segment, and xor ebx,ebx; mov eax,1; int 0x80.
+I386_EXIT_PROGRAM='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'\
+'\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00'\
+'\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08'\
+'\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80'
+
+# Whether a 32-bit x86 program starts here at all, natively or emulated.
+i386_program_runs() {
+    local program
+    program=$(mktemp)
+    printf "$I386_EXIT_PROGRAM" > "$program"
+    chmod +x "$program"
+    local status=0
+    "$program" 2> /dev/null || status=$?
+    rm -f "$program"
+    return "$status"
+}
+
+# The binfmt_misc entry, if any, through which the kernel hands 32-bit x86
+# programs to an emulator.
+i386_emulator_entry() {
+    local entry
+    for entry in /proc/sys/fs/binfmt_misc/*; do
+        [ -f "$entry" ] && grep -qx enabled "$entry" 2> /dev/null &&
+            grep -q '^magic 7f454c46010101000000000000000000020003' "$entry" &&
+            { echo "$entry"; return 0; }
+    done
+    return 1
+}
+
+# Returns 0 where 32-bit x86 code runs natively; otherwise 1, with the reason
+# in host_32bit_reason.
+host_runs_32bit_natively() {
+    host_32bit_reason=
+    if [ -n "${LAUNCHER_HOST_64BIT_ONLY:-}" ] && [ "$LAUNCHER_HOST_64BIT_ONLY" != 0 ]; then
+        host_32bit_reason="LAUNCHER_HOST_64BIT_ONLY is set"
+    elif ! i386_program_runs; then
+        host_32bit_reason="this host runs no 32-bit x86 programs (Exec format error)"
+    elif i386_emulator_entry > /dev/null; then
+        host_32bit_reason="32-bit x86 programs run here only through the emulator in $(i386_emulator_entry)"
+    fi
+    [ -z "$host_32bit_reason" ]
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    if host_runs_32bit_natively; then
+        echo "32-bit x86 code runs natively"
+    else
+        echo "64-bit only: $host_32bit_reason"
+        exit 1
+    fi
+fi
