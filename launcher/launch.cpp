@@ -44,6 +44,39 @@ bool HoldsQuote(const char* text) {
     return false;
 }
 
+// The wide route has no trail bytes, and no separator, colon, dot or quote is
+// half of a surrogate pair, so a pair always passes whole.
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether text[0, end) ends in a component that is exactly "." or "..": one
+// after the start, a separator, or the drive's colon.
+bool EndsInDotComponent(const wchar_t* text, int end) {
+    if (end < 1 || text[end - 1] != L'.') return false;
+    int k = end - 1;
+    if (k > 0 && text[k - 1] == L'.') --k;
+    return k == 0 || IsSeparator(text[k - 1]) || (k == 2 && text[1] == L':');
+}
+
+// Where the directory ends, as SplitPath takes it: after the last separator,
+// unless a "." or ".." component ends the text or stands just before the
+// extension (the last dot of the last component); then it is directory too.
+int DirectoryEnd(const wchar_t* text, int start, int length) {
+    if (EndsInDotComponent(text, length)) return length;
+    int lastComponent = start;
+    for (int i = start; i < length; ++i) {
+        if (IsSeparator(text[i])) lastComponent = i + 1;
+    }
+    for (int i = length - 1; i >= lastComponent; --i) {
+        if (text[i] == L'.') return EndsInDotComponent(text, i) ? i : lastComponent;
+    }
+    return lastComponent;
+}
+
+wchar_t* AppendAscii(wchar_t* out, const char* text) {
+    while (*text != 0) *out++ = static_cast<wchar_t>(*text++);
+    return out;
+}
+
 }  // namespace
 
 int ComposeInstallerCommand(const char* commandLine, char* command) {
@@ -81,6 +114,45 @@ int ComposeInstallerCommand(const char* commandLine, char* command) {
     lstrcpyA(command + 1, path);
     lstrcatA(command, "\"");
     return 0;
+}
+
+int ComposeInstallerCommandW(const wchar_t* commandLine, wchar_t* command) {
+    command[0] = 0;
+    if (commandLine == nullptr) return -1;
+    bool quoted = commandLine[0] == L'"';
+    const wchar_t* text = quoted ? commandLine + 1 : commandLine;
+
+    int length = 0;
+    while (text[length] != 0 && !(quoted && text[length] == L'"')) {
+        if (++length > PATH_LIMIT) return -1;
+    }
+    int start = length >= 2 && text[1] == L':' ? 2 : 0;  // the drive
+    int directoryEnd = DirectoryEnd(text, start, length);
+    if (directoryEnd - start > DIRECTORY_LIMIT) return -1;
+    if (directoryEnd + SUBDIRECTORY_LENGTH + FILE_NAME_LENGTH > PATH_LIMIT) return -1;
+
+    wchar_t* out = command;
+    *out++ = L'"';
+    for (int i = 0; i < directoryEnd; ++i) {
+        if (text[i] == L'"') {
+            command[0] = 0;
+            return -1;
+        }
+        *out++ = text[i];
+    }
+    out = AppendAscii(out, INSTALLER_SUBDIRECTORY);
+    out = AppendAscii(out, INSTALLER_NAME);
+    out = AppendAscii(out, INSTALLER_EXTENSION);
+    *out++ = L'"';
+    *out = 0;
+    return 0;
+}
+
+bool SameWideText(const wchar_t* a, const wchar_t* b) {
+    for (; *a == *b; ++a, ++b) {
+        if (*a == 0) return true;
+    }
+    return false;
 }
 
 int LaunchStatus(unsigned winExecResult) { return winExecResult > 31 ? 0 : -1; }

@@ -1,5 +1,8 @@
 // The launch sequence's text work: from the launcher's command line to the
-// quoted command that starts the installer.
+// quoted command that starts the installer. The ANSI route works on the bytes
+// of the active code page; the wide route, for a command line the code page
+// cannot hold faithfully, does the same on UTF-16 text, character by
+// character.
 #pragma once
 
 enum {
@@ -18,6 +21,14 @@ extern const char INSTALLER_EXTENSION[];     // ".exe"
 // line leads to no path that fits its field or can name a file; command is
 // then the empty text.
 int ComposeInstallerCommand(const char* commandLine, char* command);
+
+// The same composition on a wide command line, with the same limits counted
+// in characters: the path text at most 259, its directory at most 241, the
+// installer's path at most 259. command has COMMAND_FIELD_SIZE characters.
+int ComposeInstallerCommandW(const wchar_t* commandLine, wchar_t* command);
+
+// Whether two wide texts are the same, character for character.
+bool SameWideText(const wchar_t* a, const wchar_t* b);
 
 // The launcher's exit status for WinExec's result.
 int LaunchStatus(unsigned winExecResult);

@@ -8,6 +8,9 @@ enum { STANDIN_TEXT_SIZE = 1024 };
 struct StandIn {
     // Steered by tests.
     const char* commandLine;
+    const WCHAR* commandLineW;  // null: commandLine, each byte one character
+    const WCHAR* ansiToWide;    // what MultiByteToWideChar gives; null: each byte one character
+    bool createProcessFails;
     UINT codePage;
     bool cpInfoFails;
     CPINFO cpInfo;
@@ -18,6 +21,16 @@ struct StandIn {
     UINT winExecResult;
 
     // Recorded.
+    int getCommandLineWCalls;
+    int createProcessCalls;
+    bool createProcessApplicationGiven;
+    WCHAR createProcessCommand[STANDIN_TEXT_SIZE];
+    BOOL createProcessInheritHandles;
+    DWORD createProcessFlags;
+    bool createProcessDirectoryGiven;
+    DWORD startupFlags;
+    WORD startupShowWindow;
+    int closedHandles;
     int winExecCalls;
     char winExecCommand[STANDIN_TEXT_SIZE];
     UINT winExecShowState;
@@ -34,8 +47,9 @@ struct StandIn {
 
 extern StandIn standIn;
 
-// A single-byte code page (1252), a command line of "setup.exe", a Windows NT
-// version, and a WinExec that succeeds; nothing recorded.
+// A single-byte code page (1252), a command line of "setup.exe" and its wide
+// twin, a Windows NT version, and a WinExec and a CreateProcessW that
+// succeed; nothing recorded.
 void ResetStandIn();
 
 // Steers the code page to 932 with its lead-byte ranges 81-9F and E0-FC.

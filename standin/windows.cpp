@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "standin.h"
 
@@ -8,10 +9,23 @@ namespace {
 
 StandInModule* const USER32_HANDLE = reinterpret_cast<StandInModule*>(0x7E410000);
 StandInWindow* const THREAD_WINDOW = reinterpret_cast<StandInWindow*>(0x10010);
+HANDLE const PROCESS_HANDLE = reinterpret_cast<HANDLE>(0x1F0);
+HANDLE const THREAD_HANDLE = reinterpret_cast<HANDLE>(0x1F4);
 
 void Record(char* field, const char* text) {
     std::strncpy(field, text, STANDIN_TEXT_SIZE - 1);
     field[STANDIN_TEXT_SIZE - 1] = 0;
+}
+
+// Each byte one character: what the platform gives for ASCII text.
+const WCHAR* Widened(const char* text) {
+    static WCHAR wide[4 * STANDIN_TEXT_SIZE];
+    std::size_t i = 0;
+    for (; text[i] != 0 && i + 1 < sizeof wide / sizeof wide[0]; ++i) {
+        wide[i] = static_cast<unsigned char>(text[i]);
+    }
+    wide[i] = 0;
+    return wide;
 }
 
 StandIn Defaults() {
@@ -41,6 +55,47 @@ void StandInCodePage932() {
 }
 
 LPSTR GetCommandLineA() { return const_cast<LPSTR>(standIn.commandLine); }
+
+LPWSTR GetCommandLineW() {
+    ++standIn.getCommandLineWCalls;
+    static WCHAR line[4 * STANDIN_TEXT_SIZE];
+    const WCHAR* wide = standIn.commandLineW ? standIn.commandLineW : Widened(standIn.commandLine);
+    std::wcsncpy(line, wide, sizeof line / sizeof line[0] - 1);
+    return line;
+}
+
+// Only what the launcher asks: the whole of an ANSI text, NUL included.
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR wide, int size) {
+    if (codePage != CP_ACP || length != -1 || text == nullptr) return 0;
+    const WCHAR* result = standIn.ansiToWide ? standIn.ansiToWide : Widened(text);
+    int needed = static_cast<int>(std::wcslen(result)) + 1;
+    if (needed > size) return 0;
+    std::wmemcpy(wide, result, static_cast<std::size_t>(needed));
+    return needed;
+}
+
+BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, void*, void*, BOOL inheritHandles,
+                    DWORD creationFlags, void*, LPCWSTR currentDirectory,
+                    STARTUPINFOW* startupInfo, PROCESS_INFORMATION* processInformation) {
+    ++standIn.createProcessCalls;
+    standIn.createProcessApplicationGiven = application != nullptr;
+    std::wcsncpy(standIn.createProcessCommand, commandLine, STANDIN_TEXT_SIZE - 1);
+    standIn.createProcessInheritHandles = inheritHandles;
+    standIn.createProcessFlags = creationFlags;
+    standIn.createProcessDirectoryGiven = currentDirectory != nullptr;
+    standIn.startupFlags = startupInfo->cb == sizeof *startupInfo ? startupInfo->dwFlags : 0;
+    standIn.startupShowWindow = startupInfo->wShowWindow;
+    if (standIn.createProcessFails) return FALSE;
+    processInformation->hProcess = PROCESS_HANDLE;
+    processInformation->hThread = THREAD_HANDLE;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    if (handle != PROCESS_HANDLE && handle != THREAD_HANDLE) return FALSE;
+    ++standIn.closedHandles;
+    return TRUE;
+}
 
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source) { return std::strcpy(destination, source); }
 

@@ -13,10 +13,15 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned short WORD;
 typedef unsigned int UINT;
 typedef std::uint32_t DWORD;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef wchar_t WCHAR;  // 32 bits here; the tests use UTF-16 code units alone
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef void* HANDLE;
 typedef std::intptr_t LPARAM;
 typedef struct StandInWindow* HWND;
 typedef struct StandInModule* HMODULE;
@@ -30,6 +35,9 @@ typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
 #define SW_SHOW 5
 #define SW_SHOWDEFAULT 10
 
+#define CP_ACP 0
+#define STARTF_USESHOWWINDOW 0x00000001u
+
 #define MB_ICONSTOP 0x00000010u
 #define MB_SYSTEMMODAL 0x00001000u
 #define MB_TASKMODAL 0x00002000u
@@ -41,7 +49,34 @@ typedef struct {
     BYTE LeadByte[MAX_LEADBYTES];
 } CPINFO;
 
+typedef struct {
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOW;
+
+typedef struct {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION;
+
 LPSTR GetCommandLineA();
+LPWSTR GetCommandLineW();
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int size);
+BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, void* processAttributes,
+                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    void* environment, LPCWSTR currentDirectory, STARTUPINFOW* startupInfo,
+                    PROCESS_INFORMATION* processInformation);
+BOOL CloseHandle(HANDLE handle);
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
 LPSTR lstrcatA(LPSTR destination, LPCSTR source);
 UINT WinExec(LPCSTR command, UINT showState);

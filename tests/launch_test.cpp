@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "../path/byte_classes.h"
 #include "code_pages.h"
 
 namespace {
@@ -18,6 +19,36 @@ struct Row {
     std::string command;
 };
 
+// The wide text the platform holds for text of the current code page, each
+// character one code unit (a pair as lead * 256 + trail); false where a pair
+// has no trail byte of a real character, so there is no such text.
+bool Widen(const std::string& text, std::wstring* wide) {
+    wide->clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned c = static_cast<unsigned char>(text[i]);
+        if (ByteTypeAt(text.c_str(), static_cast<int>(i)) == BYTE_LEAD) {
+            if (i + 1 == text.size() || static_cast<unsigned char>(text[i + 1]) < 0x40) return false;
+            c = c << 8 | static_cast<unsigned char>(text[++i]);
+        }
+        wide->push_back(static_cast<wchar_t>(c));
+    }
+    return true;
+}
+
+// Where the code page holds the command line faithfully, the wide route
+// composes what the ANSI route composed (or refuses as it did).
+void ExpectSameOnBothRoutes(const std::string& commandLine, const std::string& ansiCommand) {
+    std::wstring wideLine, expected;
+    if (!Widen(commandLine, &wideLine)) return;
+    Widen(ansiCommand, &expected);
+    wchar_t command[COMMAND_FIELD_SIZE + 1];
+    command[COMMAND_FIELD_SIZE] = L'#';
+    int status = ComposeInstallerCommandW(wideLine.c_str(), command);
+    EXPECT_EQ(status, expected.empty() ? -1 : 0) << Hex(commandLine);
+    EXPECT_TRUE(std::wstring(command) == expected) << Hex(commandLine);
+    EXPECT_EQ(command[COMMAND_FIELD_SIZE], L'#') << "wrote past the field";
+}
+
 void ExpectComposed(const Row& row) {
     UseCodePage(row.codePage);
     char command[COMMAND_FIELD_SIZE + 1];
@@ -31,6 +62,7 @@ void ExpectComposed(const Row& row) {
         EXPECT_EQ(command, row.command) << Hex(row.commandLine);
     }
     EXPECT_EQ(command[COMMAND_FIELD_SIZE], '#') << "wrote past the field";
+    ExpectSameOnBothRoutes(row.commandLine, command);
 }
 
 TEST(ComposeInstallerCommand, UsualCommandLines) {
@@ -96,6 +128,66 @@ TEST(ComposeInstallerCommand, RefusesWhatDoesNotFit) {
         {CP_1252, "C:\\" + std::string(254, 'b') + "\\x", REFUSED},  // directory cut at 255
     };
     for (const Row& row : rows) ExpectComposed(row);
+}
+
+// Besides every row above: the corners of the split, where the wide route
+// must take the directory exactly as SplitPath does.
+TEST(ComposeInstallerCommandW, ComposesWhatTheAnsiRouteComposes) {
+    const struct {
+        unsigned codePage;
+        const char* commandLine;
+    } rows[] = {
+        {CP_1252, "D:\\dir\\..."}, {CP_1252, "D:\\dir\\...."}, {CP_1252, "D:\\dir\\..x"},
+        {CP_1252, "D:\\dir\\.x"}, {CP_1252, "D:\\dir\\a..b"}, {CP_1252, "D:."},
+        {CP_1252, "D:.."}, {CP_1252, "D:..."}, {CP_1252, "D:.x"}, {CP_1252, "."},
+        {CP_1252, "a.."}, {CP_1252, "D"}, {CP_1252, "D:"}, {CP_1252, ":"},
+        {CP_1252, "ab:c\\d"}, {CP_1252, "\\\\?\\D:\\setup.exe"}, {CP_1252, "\"\""},
+        {CP_1252, "\"D:\\dir\\.\\setup.exe\" \"/x\""}, {CP_932, "\"D:\\\x95\x5C\\..\x95\x5C\""},
+        {CP_932, "\"\x95\x5C:\\x\""}, {CP_932, "D:\\\x95\x2E."},
+    };
+    for (const auto& row : rows) {
+        UseCodePage(row.codePage);
+        char command[COMMAND_FIELD_SIZE];
+        ComposeInstallerCommand(row.commandLine, command);
+        ExpectSameOnBothRoutes(row.commandLine, command);
+    }
+}
+
+// Text the code page cannot hold, and the limits counted in characters.
+TEST(ComposeInstallerCommandW, NamesTheCodePageCannotHold) {
+    auto quoted = [](const std::wstring& path) { return L"\"" + path + L"\""; };
+    auto directoryOf = [](std::size_t length) {
+        return L"\\" + std::wstring(length - 2, L'\x0416') + L"\\";
+    };
+    const std::wstring installer = L"windows\\setup\\setup.exe";
+    const std::wstring path259 = L"D:\\" + std::wstring(256, L'\x8868');
+    const struct {
+        std::wstring commandLine, command;
+    } rows[] = {
+        // A fullwidth quote is no quote, whatever best fit makes of it.
+        {L"\"C:\\a\xFF02" L"b\\setup.exe\"", quoted(L"C:\\a\xFF02" L"b\\" + installer)},
+        {L"\"C:\\\x041F\x0430\x043F\x043A\x0430\\setup.exe\" /s",
+         quoted(L"C:\\\x041F\x0430\x043F\x043A\x0430\\" + installer)},
+        {L"C:\\\xD83D\xDE00\\setup.exe", quoted(L"C:\\\xD83D\xDE00\\" + installer)},
+        {L"C:\\\xD83D\\setup.exe", quoted(L"C:\\\xD83D\\" + installer)},  // a lone surrogate
+        {L"C:\\a\"b\\setup.exe", L""},
+        {path259, quoted(L"D:\\" + installer)},
+        {path259 + L"x", L""},
+        {quoted(path259) + L" /s " + std::wstring(300, L'x'), quoted(L"D:\\" + installer)},
+        {L"D:" + directoryOf(234) + L"setup.exe", quoted(L"D:" + directoryOf(234) + installer)},
+        {L"D:" + directoryOf(235) + L"setup.exe", L""},
+        {directoryOf(236) + L"setup.exe", quoted(directoryOf(236) + installer)},
+        {directoryOf(237) + L"setup.exe", L""},
+        {directoryOf(242) + L"x", L""},
+    };
+    for (const auto& row : rows) {
+        wchar_t command[COMMAND_FIELD_SIZE + 1];
+        command[COMMAND_FIELD_SIZE] = L'#';
+        int status = ComposeInstallerCommandW(row.commandLine.c_str(), command);
+        EXPECT_EQ(status, row.command.empty() ? -1 : 0) << row.commandLine.size();
+        EXPECT_TRUE(command == row.command) << row.commandLine.size();
+        EXPECT_EQ(command[COMMAND_FIELD_SIZE], L'#') << "wrote past the field";
+    }
 }
 
 TEST(LaunchStatus, StartedOnlyAbove31) {

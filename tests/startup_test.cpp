@@ -116,4 +116,65 @@ TEST_F(Startup, RunsTheEntryAndExitsWithItsStatus) {
     }
 }
 
+// On NT the wide line is the truth: where the ANSI line does not convert back
+// to it, the installer is started from the wide one.
+TEST_F(Startup, TakesTheWideRouteWhereTheAnsiLineIsNotFaithful) {
+    const DWORD NT = 0x0A280105, WINDOWS_95 = 0xC0000A04;
+    const WCHAR* const fullwidth = L"\"E:\\a\xFF02" L"b\\setup.exe\"";
+    const std::wstring tooLong = L"\"E:\\" + std::wstring(300, L'\x8868') + L"\"";
+    const struct {
+        DWORD version;
+        const char* commandLine;
+        const WCHAR* wide;  // null: each byte one character, faithful
+        const WCHAR* convertedBack;  // null: each byte one character
+        bool createProcessFails;
+        const char* winExec;  // null: not called
+        const WCHAR* created;  // null: CreateProcessW not called
+        UINT exitCode;
+    } rows[] = {
+        // Best fit made the fullwidth quote a '"': the ANSI line names the
+        // parent folder's installer.
+        {NT, "\"E:\\a\"b\\setup.exe\"", fullwidth, nullptr, false, nullptr,
+         L"\"E:\\a\xFF02" L"b\\windows\\setup\\setup.exe\"", 0},
+        {NT, "\"E:\\a\"b\\setup.exe\"", fullwidth, nullptr, true, nullptr,
+         L"\"E:\\a\xFF02" L"b\\windows\\setup\\setup.exe\"", 0xFFFFFFFF},
+        {NT, "\"E:\\?\\setup.exe\"", tooLong.c_str(), nullptr, false, nullptr, nullptr, 0xFFFFFFFF},
+        {WINDOWS_95, "\"E:\\a\"b\\setup.exe\"", fullwidth, nullptr, false,
+         "\"E:\\windows\\setup\\setup.exe\"", nullptr, 0},
+        // 95 5C converts back to the 表 of the wide line: faithful.
+        {NT, "\"E:\\\x95\x5C\\setup.exe\"", L"\"E:\\\x8868\\setup.exe\"",
+         L"\"E:\\\x8868\\setup.exe\"", false, "\"E:\\\x95\x5C\\windows\\setup\\setup.exe\"",
+         nullptr, 0},
+        {NT, "\"E:\\Disc\\setup.exe\" /s", nullptr, nullptr, false,
+         "\"E:\\Disc\\windows\\setup\\setup.exe\"", nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        ResetStandIn();
+        StandInCodePage932();
+        standIn.version = row.version;
+        standIn.commandLine = row.commandLine;
+        standIn.commandLineW = row.wide;
+        standIn.ansiToWide = row.convertedBack;
+        standIn.createProcessFails = row.createProcessFails;
+        WinMainCRTStartup();
+        EXPECT_EQ(standIn.getCommandLineWCalls, row.version == NT ? 1 : 0);
+        EXPECT_EQ(standIn.winExecCalls, row.winExec ? 1 : 0) << Hex(row.commandLine);
+        if (row.winExec) {
+            EXPECT_STREQ(standIn.winExecCommand, row.winExec);
+        }
+        EXPECT_EQ(standIn.createProcessCalls, row.created ? 1 : 0) << Hex(row.commandLine);
+        if (row.created) {
+            EXPECT_TRUE(std::wstring(standIn.createProcessCommand) == row.created);
+            EXPECT_FALSE(standIn.createProcessApplicationGiven);
+            EXPECT_FALSE(standIn.createProcessInheritHandles);
+            EXPECT_EQ(standIn.createProcessFlags, 0u);
+            EXPECT_FALSE(standIn.createProcessDirectoryGiven);
+            EXPECT_EQ(standIn.startupFlags, STARTF_USESHOWWINDOW);
+            EXPECT_EQ(standIn.startupShowWindow, SW_SHOW);
+            EXPECT_EQ(standIn.closedHandles, row.createProcessFails ? 0 : 2);
+        }
+        EXPECT_EQ(standIn.exitCode, row.exitCode) << Hex(row.commandLine);
+    }
+}
+
 }  // namespace

@@ -36,7 +36,8 @@ endforeach()
 set(E2E_CASES
     quoted quoted_blanks unquoted_blanks quoted_arguments planted_at_blank
     installer_missing overlong_command_line dbcs_directory dbcs_launcher_name
-    mapped_drive bare_relative_name busy_installer)
+    mapped_drive bare_relative_name busy_installer
+    fullwidth_quote cyrillic_folder not_in_cp932 hyou_cp932 ascii_cp932)
 set(E2E_ENVIRONMENT PROBE_EXE=$<TARGET_FILE:probe> STARTER_EXE=$<TARGET_FILE:starter>
                     E2E_DIR=${CMAKE_CURRENT_BINARY_DIR}/e2e)
 foreach(case IN LISTS E2E_CASES)

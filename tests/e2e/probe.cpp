@@ -1,7 +1,7 @@
 // A stand-in installer: records how it was started in a .log file beside
-// itself (its command line and module path, as bytes in the active code
-// page). With PROBE_BUSY_MS set it stays busy that long, then notes
-// "finished".
+// itself: its command line and module path as bytes in the active code page,
+// and its wide command line in UTF-8. With PROBE_BUSY_MS set it stays busy
+// that long, then notes "finished".
 #include <windows.h>
 
 namespace {
@@ -23,10 +23,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (length < 4 || length >= MAX_PATH) return 3;
     lstrcpyW(logPath + length - 4, L".log");
 
-    char record[2 * MAX_PATH + 64];
     char modulePath[MAX_PATH + 1];
     modulePath[GetModuleFileNameA(nullptr, modulePath, MAX_PATH)] = 0;
-    wsprintfA(record, "command line: %s\nmodule: %s\n", GetCommandLineA(), modulePath);
+    char wideCommandLine[4 * MAX_PATH];
+    if (WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, wideCommandLine,
+                            sizeof wideCommandLine, nullptr, nullptr) == 0) {
+        return 3;
+    }
+    // One record, written at once: a reader never sees half of it.
+    char commandLine[4 * MAX_PATH];
+    lstrcpynA(commandLine, GetCommandLineA(), sizeof commandLine);
+    const char* parts[] = {"command line: ", commandLine, "\nwide command line: ",
+                           wideCommandLine, "\nmodule: ", modulePath, "\n"};
+    static char record[16 * MAX_PATH];
+    for (const char* part : parts) lstrcatA(record, part);
     Append(logPath, record);
 
     char busy[16];

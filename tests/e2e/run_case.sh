@@ -24,14 +24,18 @@ make_tree() {
     cp "$PROBE_EXE" "$1/windows/setup/setup.exe"
 }
 
-# Starts the launcher with the exact command line $1 (bytes), optionally from
-# the current directory $2; sets status and elapsed.
-start() {
-    printf '%s' "$1" > "$work/command_line"
+# Starts the launcher with the exact command line $1 (bytes in the active
+# code page), optionally from the current directory $2; sets status and
+# elapsed. start_wide: $1 in UTF-8, started as a wide command line, as the
+# shell starts programs.
+start() { run_starter "" "$@"; }
+start_wide() { run_starter --wide "$@"; }
+run_starter() {
+    printf '%s' "$2" > "$work/command_line"
     # To a file, not a pipe: the installer inherits Wine's output and may
     # outlive the launcher.
     local out="$work/starter.out"
-    "$WINE" "$STARTER_EXE" "$(win_path "$work/command_line")" ${2:+"$(win_path "$2")"} > "$out" ||
+    "$WINE" "$STARTER_EXE" $1 "$(win_path "$work/command_line")" ${3:+"$(win_path "$3")"} > "$out" ||
         fail "the starter failed: $(cat "$out")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
     elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
@@ -45,10 +49,11 @@ wait_for_line() {  # file, line
     return 1
 }
 
-# The probe beside $1 was started with the command line $2.
+# The probe beside $1 was started with the command line $2: its bytes in the
+# active code page, or with a third argument "wide", its wide line in UTF-8.
 expect_started() {
     local log="${1%.exe}.log"
-    wait_for_line "$log" "command line: $2" ||
+    wait_for_line "$log" "${3:+$3 }command line: $2" ||
         fail "expected the installer started as [$2]; log: $(cat "$log" 2>/dev/null || echo none)"
     [ "$status" = 0x00000000 ] || fail "exit status $status, expected 0x00000000"
 }
@@ -107,24 +112,61 @@ overlong_command_line)
     start "$(win_path "$tree")\\setup.exe $(printf 'x%.0s' $(seq 300))"
     expect_nothing_started
     ;;
-dbcs_directory | dbcs_launcher_name)
+dbcs_directory | dbcs_launcher_name | hyou_cp932 | ascii_cp932)
     # In code page 932 the name 表 is the bytes 95 5C: a trail byte with the
-    # value of '\'.
+    # value of '\'. Started with a wide command line, as the shell starts it
+    # (the last two cases), a name that 932 holds still takes the ANSI route:
+    # the installer's command line carries the launcher's own bytes.
     export LC_ALL=ja_JP.UTF-8
     hyou=$'\x95\x5c'
-    if [ "$case_name" = dbcs_directory ]; then
-        tree="$work/表"
-        make_tree "$tree"
-        windows_tree="$(win_path "$work")\\$hyou"
-        start "\"$windows_tree\\setup.exe\""
-    else
+    case "$case_name" in
+    dbcs_launcher_name)
         make_tree "$tree" "表.exe"
         windows_tree="$(win_path "$tree")"
         start "\"$windows_tree\\$hyou.exe\""
-    fi
+        ;;
+    ascii_cp932)
+        make_tree "$tree"
+        windows_tree="$(win_path "$tree")"
+        start_wide "\"$windows_tree\\setup.exe\""
+        ;;
+    *)
+        tree="$work/表"
+        make_tree "$tree"
+        windows_tree="$(win_path "$work")\\$hyou"
+        if [ "$case_name" = dbcs_directory ]; then
+            start "\"$windows_tree\\setup.exe\""
+        else
+            start_wide "\"$(win_path "$tree")\\setup.exe\""
+        fi
+        ;;
+    esac
     expect_started "$tree/windows/setup/setup.exe" "\"$windows_tree\\windows\\setup\\setup.exe\""
     grep -qxF "module: $windows_tree\\windows\\setup\\setup.exe" "$tree/windows/setup/setup.log" ||
         fail "the installer's module path is not under $windows_tree"
+    ;;
+fullwidth_quote)
+    # Best fit makes the fullwidth quote U+FF02 a '"' in the ANSI command
+    # line; taken from there, the path would end at "a" and name the
+    # installer in the parent folder.
+    tree="$work/a＂b"
+    make_tree "$tree"
+    mkdir -p "$work/windows/setup"
+    cp "$PROBE_EXE" "$work/windows/setup/setup.exe"
+    start_wide "\"$(win_path "$tree")\\setup.exe\""
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" wide
+    [ ! -e "$work/windows/setup/setup.log" ] || fail "the installer in the parent folder was started"
+    ;;
+cyrillic_folder | not_in_cp932)
+    # Letters the code page lacks become '?' in the ANSI command line.
+    tree="$work/Дистрибутив"
+    if [ "$case_name" = not_in_cp932 ]; then
+        export LC_ALL=ja_JP.UTF-8
+        tree="$work/한글 😀"
+    fi
+    make_tree "$tree"
+    start_wide "\"$(win_path "$tree")\\setup.exe\" /s"
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" wide
     ;;
 mapped_drive)
     make_tree "$tree"

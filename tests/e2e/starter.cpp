@@ -1,18 +1,27 @@
 // Starts a program with an exact command line, as a Windows parent would, and
 // prints its full 32-bit exit status and how long it ran.
 //
-// usage: starter.exe COMMAND_LINE_FILE [CURRENT_DIRECTORY]
-// The file holds the command line's bytes, in the active code page.
+// usage: starter.exe [--wide] COMMAND_LINE_FILE [CURRENT_DIRECTORY]
+// The file holds the command line's bytes in the active code page, started
+// with CreateProcessA; with --wide it holds UTF-8, started with
+// CreateProcessW as the shell starts programs.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
+    bool wide = argc > 1 && std::strcmp(argv[1], "--wide") == 0;
+    if (wide) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: starter COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
+        std::fprintf(stderr, "usage: starter [--wide] COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
         return 2;
     }
     static char commandLine[40000];
+    static wchar_t wideCommandLine[40000];
     FILE* file = std::fopen(argv[1], "rb");
     if (file == nullptr) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
@@ -21,6 +30,11 @@ int main(int argc, char** argv) {
     size_t length = std::fread(commandLine, 1, sizeof commandLine - 1, file);
     std::fclose(file);
     commandLine[length] = 0;
+    if (wide && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, commandLine, -1, wideCommandLine,
+                                    sizeof wideCommandLine / sizeof wideCommandLine[0]) == 0) {
+        std::fprintf(stderr, "%s is not UTF-8\n", argv[1]);
+        return 2;
+    }
 
     // The parent's own current directory is where a bare name is looked for.
     const char* directory = argc > 2 ? argv[2] : nullptr;
@@ -30,11 +44,16 @@ int main(int argc, char** argv) {
     }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    STARTUPINFOW wideStartup = {};
+    wideStartup.cb = sizeof wideStartup;
     PROCESS_INFORMATION process = {};
     DWORD started = GetTickCount();
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, directory,
-                        &startup, &process)) {
-        std::fprintf(stderr, "CreateProcessA failed: %lu\n", GetLastError());
+    BOOL created = wide ? CreateProcessW(nullptr, wideCommandLine, nullptr, nullptr, FALSE, 0,
+                                         nullptr, nullptr, &wideStartup, &process)
+                        : CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                                         directory, &startup, &process);
+    if (!created) {
+        std::fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
         return 2;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -4,6 +4,9 @@ usage: make_seeds.py SPLIT_DIR LAUNCH_DIR TEST.cpp...
 
 Each row that starts with a code page and a string literal gives one seed: the
 code page's selector byte, the target's choice bytes, then the literal's bytes.
+The launch target gets a second seed of each row with a wide command line
+after it (each byte one UTF-16LE code unit), which it takes when the choice
+asks for one.
 """
 import os
 import re
@@ -42,11 +45,16 @@ def main(split_dir, launch_dir, sources):
             for code_page, literals in ROW.findall(f.read()):
                 text = b"".join(decode(body) for body in LITERAL.findall(literals))
                 texts.add((CODE_PAGES.index(code_page), text.split(b"\0")[0]))
-    for directory, choices in ((split_dir, bytes((0x05, 0x07))), (launch_dir, bytes((33,)))):
-        os.makedirs(directory, exist_ok=True)
-        for number, (selector, text) in enumerate(sorted(texts)):
-            with open(os.path.join(directory, f"row{number:03}"), "wb") as seed:
-                seed.write(bytes((selector,)) + choices + text)
+    def write(directory, name, content):
+        with open(os.path.join(directory, name), "wb") as seed:
+            seed.write(content)
+    os.makedirs(split_dir, exist_ok=True)
+    os.makedirs(launch_dir, exist_ok=True)
+    for number, (selector, text) in enumerate(sorted(texts)):
+        write(split_dir, f"row{number:03}", bytes((selector, 0x05, 0x07)) + text)
+        write(launch_dir, f"row{number:03}", bytes((selector, 33, 0)) + text)
+        wide = text.decode("latin-1").encode("utf-16-le")
+        write(launch_dir, f"row{number:03}w", bytes((selector, 33, 2)) + text + b"\0" + wide)
     print(f"{len(texts)} seeds")
 
 
