@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds setup.exe alone in fresh build trees of its own, to test what the
-# build promises: the same bytes every time, the publisher's branding, and a
-# clear refusal of an unfit icon.
+# build promises: the same bytes every time, the publisher's branding, a
+# clear refusal of an unfit icon, a signature, and the medium.
 #
-# usage: build_variants.sh reproducible|branding|icon_rejected
-# Environment: SOURCE_DIR, WORK_DIR, TOOLCHAIN
+# usage: build_variants.sh reproducible|branding|icon_rejected|signed|medium
+# Environment: SOURCE_DIR, WORK_DIR, TOOLCHAIN, PROCESSOR; for medium also
+# PROBE_EXE, STARTER_EXE, and WINE_ARCH and WINE_PREFIX for cmake/wine_run.sh.
 set -euo pipefail
 mode=$1
 work="$WORK_DIR/$mode"
@@ -16,19 +17,22 @@ configure() {  # build tree, cache settings...
     local tree=$1
     shift
     cmake -S "$SOURCE_DIR" -B "$tree" --toolchain "$TOOLCHAIN" -DCMAKE_BUILD_TYPE=MinSizeRel \
-        -DLAUNCHER_TESTS=OFF "$@" > "$tree.log" 2>&1
+        -DMINGW_PROCESSOR="${PROCESSOR:-i686}" -DLAUNCHER_TESTS=OFF "$@" > "$tree.log" 2>&1
 }
-build() {
+build() {  # build tree, cache settings... (TARGET: what to build, setup by default)
     configure "$@" || fail "configure failed: $(tail -5 "$1.log")"
-    cmake --build "$1" --target setup >> "$1.log" 2>&1 || fail "build failed: $(tail -5 "$1.log")"
+    cmake --build "$1" --target "${TARGET:-setup}" >> "$1.log" 2>&1 ||
+        fail "build failed: $(tail -5 "$1.log")"
 }
 make_icon() { python3 "$SOURCE_DIR/resources/make_icon.py" "$@"; }
 
 case "$mode" in
 reproducible)
     # Two clean trees at different paths: no timestamp, no build path.
+    # The signing settings without a certificate change nothing.
     build "$work/first"
-    build "$work/second tree, elsewhere"
+    build "$work/second tree, elsewhere" -DLAUNCHER_SIGN_URL=https://example.com/atlas \
+        -DLAUNCHER_SIGN_TIMESTAMP_URL=http://timestamp.example.com
     cmp "$work/first/setup.exe" "$work/second tree, elsewhere/setup.exe" ||
         fail "two builds of the same sources differ"
     ;;
@@ -99,6 +103,72 @@ icon_rejected)
             fail "no clear message for $file: $(grep -A2 'CMake Error' "$work/tree.log" | head -5)"
         rm -rf "$work/tree"
     done
+    ;;
+signed)
+    # A throwaway certificate; its password only ever in the environment.
+    export LAUNCHER_SIGN_PASSWORD="pw-$RANDOM-$RANDOM"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Contoso Test Publisher" \
+        -keyout "$work/key.pem" -out "$work/cert.pem" 2> /dev/null
+    openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
+        -passout env:LAUNCHER_SIGN_PASSWORD
+    build "$work/tree" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" -DLAUNCHER_SIGN_URL=https://example.com
+    exe="$work/tree/setup.exe"
+    osslsigncode verify -in "$exe" -CAfile "$work/cert.pem" > "$work/verify.log" 2>&1 ||
+        fail "the signature does not verify: $(tail -3 "$work/verify.log")"
+    ! grep -rqF "$LAUNCHER_SIGN_PASSWORD" "$work/tree" "$work/tree.log" ||
+        fail "the password was written into the build tree or its log"
+    cp "$exe" "$work/flipped.exe"
+    printf '\x90' | dd of="$work/flipped.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
+    ! osslsigncode verify -in "$work/flipped.exe" -CAfile "$work/cert.pem" > /dev/null 2>&1 ||
+        fail "a changed image still verifies"
+    # A wrong password stops the build, names the file, and leaves no setup.exe.
+    LAUNCHER_SIGN_PASSWORD=wrong configure "$work/wrong" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" ||
+        fail "configure failed: $(tail -5 "$work/wrong.log")"
+    ! LAUNCHER_SIGN_PASSWORD=wrong cmake --build "$work/wrong" --target setup > "$work/wrong.log" 2>&1 ||
+        fail "a wrong password was accepted"
+    grep -qF "cannot read the certificate $work/cert.p12" "$work/wrong.log" ||
+        fail "no clear message: $(tail -5 "$work/wrong.log")"
+    [ ! -e "$work/wrong/setup.exe" ] || fail "an unsigned setup.exe was left"
+    echo "signed: $(stat -c %s "$exe") bytes"
+    ;;
+medium)
+    # The publisher's installer is the probe; further files in a folder.
+    mkdir -p "$work/further/docs"
+    echo "read me" > "$work/further/README.txt"
+    echo "guide" > "$work/further/docs/Guide – for Joliet.txt"
+    medium() {  # build tree, then cache settings
+        TARGET=medium build "$@" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" \
+            -DLAUNCHER_MEDIUM_FILES="$work/further" -DLAUNCHER_MEDIUM_LABEL=ATLAS_25
+    }
+    medium "$work/first"
+    medium "$work/second"
+    iso="$work/first/medium.iso"
+    cmp "$iso" "$work/second/medium.iso" || fail "two builds of the medium differ"
+    # The Joliet names, beside the ISO 9660 ones.
+    listing=$(xorriso -indev "$iso" -find / -type f 2> /dev/null | sort | tr '\n' ' ')
+    [ "$listing" = "'/README.txt' '/autorun.inf' '/docs/Guide – for Joliet.txt' '/setup.exe' '/windows/setup/setup.exe' " ] ||
+        fail "the medium holds $listing"
+    xorriso -read_fs nojoliet -indev "$iso" -find / -type f 2> /dev/null | grep -qx "'/SETUP.EXE'" ||
+        fail "no ISO 9660 names"
+    rm -rf "$work/extracted"
+    xorriso -osirrox on -indev "$iso" -extract / "$work/extracted" 2> /dev/null
+    chmod -R u+w "$work/extracted"
+    [ "$(cat "$work/extracted/autorun.inf")" = $'[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=ATLAS_25\r' ] ||
+        fail "autorun.inf holds: $(cat -A "$work/extracted/autorun.inf")"
+    cmp "$work/extracted/setup.exe" "$work/first/setup.exe" || fail "the medium's setup.exe is not the one built"
+    cmp "$work/extracted/windows/setup/setup.exe" "$PROBE_EXE" || fail "the installer is not the publisher's"
+    # Without an installer the target stops, saying why.
+    configure "$work/none" || fail "configure failed: $(tail -5 "$work/none.log")"
+    ! cmake --build "$work/none" --target medium > "$work/none.log" 2>&1 ||
+        fail "a medium was written without an installer"
+    grep -qF "no installer named: set LAUNCHER_MEDIUM_INSTALLER" "$work/none.log" ||
+        fail "no clear message: $(tail -3 "$work/none.log")"
+    # The extracted tree's launcher starts its installer.
+    status=0
+    bash "$SOURCE_DIR/cmake/wine_run.sh" "$WINE_ARCH" "$WINE_PREFIX" env SETUP_EXE="$work/extracted/setup.exe" E2E_DIR="$work/e2e" MEDIUM_TREE="$work/extracted" \
+        bash "$SOURCE_DIR/tests/e2e/run_case.sh" extracted_medium || status=$?
+    [ "$status" = 0 ] || [ "$status" = 77 ] || fail "the extracted medium's launcher failed"
+    echo "medium.iso: $(stat -c %s "$iso") bytes"
     ;;
 *)
     fail "no such mode"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks of setup.exe as shipped.
-# usage: image_checks.sh imports|size|subsystem|icon|version setup.exe
+# usage: image_checks.sh imports|size|subsystem|icon|version|hardening setup.exe
 set -euo pipefail
 check=$1
 exe=$2
@@ -46,6 +46,40 @@ version)
     wrestool -x --raw --type=16 --name=1 "$exe" | iconv -c -f UTF-16LE -t UTF-8 | tr '\0' '\n' |
         grep -qx 'Setup launcher' || fail "no version information"
     [ "$(wrestool -l --type=16 "$exe" | wc -l)" = 1 ] || fail "not one version resource"
+    ;;
+hardening)
+    # Both images: relocatable (ASLR), data not executable (DEP). The 32-bit
+    # one says it has no SEH handlers and carries its relocations. The 64-bit
+    # one has none to carry, since no section but the resources (which hold
+    # no addresses) stores an address in the image: the loader may put it
+    # anywhere without fixing anything up.
+    python3 - "$exe" <<'PY' || fail "not hardened"
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+sections, optional_size, characteristics = struct.unpack_from("<2xH12xHH", data, pe + 4)
+optional = pe + 24
+plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+image_base = struct.unpack_from("<Q" if plus else "<I", data, optional + (24 if plus else 28))[0]
+image_size, dll = struct.unpack_from("<I", data, optional + 56)[0], struct.unpack_from("<H", data, optional + 70)[0]
+relocations = struct.unpack_from("<I", data, optional + (112 if plus else 96) + 5 * 8 + 4)[0]
+wanted = {"DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100, **({"HIGH_ENTROPY_VA": 0x20} if plus else {"NO_SEH": 0x400})}
+problems = [name for name, bit in wanted.items() if not dll & bit]
+if characteristics & 0x0001:
+    problems.append("relocations stripped")
+if not plus and relocations == 0:
+    problems.append("no relocations")
+if plus and relocations == 0:
+    for i in range(sections):
+        name, raw_size, raw_at = struct.unpack_from("<8s8xII", data, optional + optional_size + 40 * i)
+        if name.rstrip(b"\0") == b".rsrc":
+            continue
+        for at in range(raw_at, raw_at + raw_size - 7):
+            if image_base <= struct.unpack_from("<Q", data, at)[0] < image_base + image_size:
+                problems.append(f"an address of the image at file offset {at:#x}")
+if problems:
+    sys.exit("; ".join(problems))
+PY
     ;;
 *)
     fail "no such check"

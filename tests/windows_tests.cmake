@@ -48,6 +48,24 @@ foreach(case IN LISTS E2E_CASES)
 endforeach()
 set_tests_properties(${RUNTIME_TESTS} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77)
 
+# What the build promises, each in fresh build trees of its own: for each
+# build, a medium (whose extracted launcher starts where the host runs it);
+# for the shipped 32-bit image also the same bytes every time, the branding,
+# and the signature.
+function(add_variant_test mode)
+    add_test(NAME ${SUITE}.build.${mode}
+             COMMAND ${CMAKE_COMMAND} -E env SOURCE_DIR=${CMAKE_SOURCE_DIR}
+                     WORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/variants TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
+                     PROCESSOR=${MINGW_PROCESSOR} ${E2E_ENVIRONMENT} WINE_ARCH=${WINDOWS_ARCH}
+                     WINE_PREFIX=${WINE_PREFIX}
+                     bash ${CMAKE_CURRENT_SOURCE_DIR}/build_variants.sh ${mode})
+endfunction()
+add_variant_test(medium)
+set_tests_properties(${SUITE}.build.medium PROPERTIES FIXTURES_REQUIRED wine)
+
+add_test(NAME ${SUITE}.image.hardening
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh hardening $<TARGET_FILE:setup>)
+
 if(WINDOWS_ARCH STREQUAL x86_64)
     # The shipped 32-bit image, started by this build's starter and starting
     # its probe, where the host cannot run the 32-bit suite: under emulation,
@@ -67,11 +85,6 @@ foreach(check IN ITEMS imports size subsystem icon version)
     add_test(NAME windows.image.${check}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} $<TARGET_FILE:setup>)
 endforeach()
-
-# What the build promises, each in fresh build trees of its own.
-foreach(mode IN ITEMS reproducible branding icon_rejected)
-    add_test(NAME windows.build.${mode}
-             COMMAND ${CMAKE_COMMAND} -E env SOURCE_DIR=${CMAKE_SOURCE_DIR}
-                     WORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/variants TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
-                     bash ${CMAKE_CURRENT_SOURCE_DIR}/build_variants.sh ${mode})
+foreach(mode IN ITEMS reproducible branding icon_rejected signed)
+    add_variant_test(${mode})
 endforeach()

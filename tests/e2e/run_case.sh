@@ -168,6 +168,11 @@ cyrillic_folder | not_in_cp932)
     start_wide "\"$(win_path "$tree")\\setup.exe\" /s"
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" wide
     ;;
+extracted_medium)
+    # The tree of a medium, as extracted from its ISO image.
+    start "\"$(win_path "$MEDIUM_TREE")\\setup.exe\""
+    expect_started "$MEDIUM_TREE/windows/setup/setup.exe" "$(installer_of "$MEDIUM_TREE")"
+    ;;
 mapped_drive)
     make_tree "$tree"
     ln -sfn "$tree" "$WINEPREFIX/dosdevices/m:"
