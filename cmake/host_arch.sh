@@ -16,10 +16,14 @@ I386_EXIT_PROGRAM='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x
 '\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
 '\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80'
 
-# Whether a 32-bit x86 program starts here at all, natively or emulated.
+# Whether a 32-bit x86 program starts here at all, natively or emulated. It
+# is written into the build tree, which can hold programs (a temporary
+# folder may be mounted noexec).
 i386_program_runs() {
-    local program
-    program=$(mktemp)
+    local build program
+    build="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build"
+    mkdir -p "$build"
+    program=$(mktemp -p "$build" i386-exit.XXXXXX)
     printf "$I386_EXIT_PROGRAM" > "$program"
     chmod +x "$program"
     local status=0
