@@ -4,14 +4,13 @@
 #include <windows.h>
 
 #include "../path/byte_classes.h"
+#include "../path/code_page.h"
 #include "launch.h"
 
 namespace {
 
 // The longest command line the platform passes, in characters, with its NUL.
 enum { COMMAND_LINE_CHARACTERS = 32768 };
-
-bool IsNtFamily(DWORD version) { return (version & 0x80000000u) == 0; }
 
 // On NT the ANSI command line is made from the wide one, and a character the
 // code page lacks becomes a look-alike or '?': a '"', a '\' or another
@@ -45,8 +44,7 @@ int StartWide(const WCHAR* wideCommandLine) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const char* commandLine = GetCommandLineA();
-    // The wide functions are stubs on the 95 family.
-    if (IsNtFamily(GetVersion())) {
+    if (!IsWindows95Family(GetVersion())) {
         const WCHAR* wideCommandLine = GetCommandLineW();
         if (wideCommandLine != nullptr && !IsFaithful(commandLine, wideCommandLine)) {
             return StartWide(wideCommandLine);

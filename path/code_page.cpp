@@ -18,8 +18,6 @@ BOOL CALLBACK NoteThreadWindow(HWND, LPARAM found) {
     return FALSE;  // one window is enough
 }
 
-bool IsWindows95Family(unsigned long version) { return (version & 0x80000000UL) != 0; }
-
 // USER32 is loaded only here, by its full path in the system directory: a
 // launcher that imports it makes WinExec wait for the installer's first
 // window, and nothing beside the launcher on the medium may stand in for it.
@@ -57,6 +55,8 @@ void ReportCodePageFailure() {
 }
 
 }  // namespace
+
+bool IsWindows95Family(unsigned long version) { return (version & 0x80000000UL) != 0; }
 
 const char* CodePageFailureTitle(const char* modulePath) {
     const char* afterBackslash = nullptr;

@@ -13,6 +13,10 @@ extern const char CODE_PAGE_FAILURE_TEXT[];
 // the whole path. Double-byte characters are passed over whole.
 const char* CodePageFailureTitle(const char* modulePath);
 
+// Whether GetVersion's answer is a Windows 95-family system: its top bit set.
+// There the wide functions are stubs.
+bool IsWindows95Family(unsigned long version);
+
 // The message box style: a stop icon set to the foreground, task-modal; on a
 // Windows 95-family system (top bit of the version) with no window on the
 // current thread, system-modal instead.
