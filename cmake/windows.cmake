@@ -39,11 +39,7 @@ target_compile_options(launcher_core PRIVATE -Os ${LAUNCHER_WARNINGS})
 
 # Every Windows-side program of the tests runs under Wine, in a prefix of the
 # build's own, through the one script that knows what the host can run.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    set(WINDOWS_ARCH i686)
-else()
-    set(WINDOWS_ARCH x86_64)
-endif()
+set(WINDOWS_ARCH ${CMAKE_SYSTEM_PROCESSOR})  # i686 or x86_64, as the toolchain has it
 set(WINE_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/wineprefix)
 set(WINE_RUN bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/wine_run.sh ${WINDOWS_ARCH} ${WINE_PREFIX})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_RUN})

@@ -5,7 +5,7 @@
 #
 # usage: build_variants.sh reproducible|branding|icon_rejected|signed|medium
 # Environment: SOURCE_DIR, WORK_DIR, TOOLCHAIN, PROCESSOR; for medium also
-# PROBE_EXE, STARTER_EXE, and WINE_ARCH and WINE_PREFIX for cmake/wine_run.sh.
+# PROBE_EXE, STARTER_EXE, and WINE_PREFIX for cmake/wine_run.sh.
 set -euo pipefail
 mode=$1
 work="$WORK_DIR/$mode"
@@ -165,8 +165,9 @@ medium)
         fail "no clear message: $(tail -3 "$work/none.log")"
     # The extracted tree's launcher starts its installer.
     status=0
-    bash "$SOURCE_DIR/cmake/wine_run.sh" "$WINE_ARCH" "$WINE_PREFIX" env SETUP_EXE="$work/extracted/setup.exe" E2E_DIR="$work/e2e" MEDIUM_TREE="$work/extracted" \
-        bash "$SOURCE_DIR/tests/e2e/run_case.sh" extracted_medium || status=$?
+    bash "$SOURCE_DIR/cmake/wine_run.sh" "$PROCESSOR" "$WINE_PREFIX" env E2E_DIR="$work/e2e" \
+        MEDIUM_TREE="$work/extracted" bash "$SOURCE_DIR/tests/e2e/run_case.sh" extracted_medium ||
+        status=$?
     [ "$status" = 0 ] || [ "$status" = 77 ] || fail "the extracted medium's launcher failed"
     echo "medium.iso: $(stat -c %s "$iso") bytes"
     ;;

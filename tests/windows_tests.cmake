@@ -57,8 +57,7 @@ function(add_variant_test mode)
     add_test(NAME ${SUITE}.build.${mode}
              COMMAND ${CMAKE_COMMAND} -E env SOURCE_DIR=${CMAKE_SOURCE_DIR}
                      WORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/variants TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
-                     PROCESSOR=${MINGW_PROCESSOR} ${E2E_ENVIRONMENT} WINE_ARCH=${WINDOWS_ARCH}
-                     WINE_PREFIX=${WINE_PREFIX}
+                     PROCESSOR=${WINDOWS_ARCH} ${E2E_ENVIRONMENT} WINE_PREFIX=${WINE_PREFIX}
                      bash ${CMAKE_CURRENT_SOURCE_DIR}/build_variants.sh ${mode})
 endfunction()
 add_variant_test(medium)
