@@ -48,12 +48,13 @@ i386_emulator_entry() {
 # in host_32bit_reason.
 host_runs_32bit_natively() {
     host_32bit_reason=
+    local emulator
     if [ -n "${LAUNCHER_HOST_64BIT_ONLY:-}" ] && [ "$LAUNCHER_HOST_64BIT_ONLY" != 0 ]; then
         host_32bit_reason="LAUNCHER_HOST_64BIT_ONLY is set"
     elif ! i386_program_runs; then
         host_32bit_reason="this host runs no 32-bit x86 programs (Exec format error)"
-    elif i386_emulator_entry > /dev/null; then
-        host_32bit_reason="32-bit x86 programs run here only through the emulator in $(i386_emulator_entry)"
+    elif emulator=$(i386_emulator_entry); then
+        host_32bit_reason="32-bit x86 programs run here only through the emulator in $emulator"
     fi
     [ -z "$host_32bit_reason" ]
 }
