@@ -5,10 +5,18 @@
 # they are. Every date in the image is SOURCE_DATE_EPOCH (by default the
 # start of 2026), so the same inputs give the same image, byte for byte.
 #
+# Nothing is renamed: further files whose names Windows would not read back
+# exactly are refused, all of them named at once, before anything is written;
+# the image is read back and compared with the tree. After any failure
+# neither the tree nor the image is left under its name.
+#
 # usage: medium.sh SETUP_EXE INSTALLER FURTHER_FILES LABEL TREE ISO
 # (FURTHER_FILES may be empty)
 set -euo pipefail
 setup_exe=$1 installer=$2 further=$3 label=$4 tree=$5 iso=$6
+files=$(dirname "${BASH_SOURCE[0]}")/medium_files.py
+partial_tree=$tree.partial partial_iso=$iso.partial log=$iso.log
+trap 'status=$?; rm -rf "$partial_tree" "$partial_iso" "$log"; [ $status = 0 ] || rm -rf "$tree" "$iso"' EXIT
 fail() {
     echo "medium: $*" >&2
     exit 1
@@ -20,26 +28,33 @@ fail() {
 # The characters ISO 9660 allows in a volume label, which every system shows.
 [[ "$label" =~ ^[A-Z0-9_]{1,32}$ ]] ||
     fail "LAUNCHER_MEDIUM_LABEL \"$label\": a label is 1 to 32 of A-Z, 0-9 and _"
-# Windows sees names without regard to case: nothing may stand in for the
-# medium's own files.
-if [ -n "$further" ]; then
-    clash=$(cd "$further" && find . -ipath ./setup.exe -o -ipath ./autorun.inf -o -ipath ./windows/setup/setup.exe)
-    [ -z "$clash" ] || fail "LAUNCHER_MEDIUM_FILES $further holds ${clash#./}, which is the medium's own"
+if [ -n "$further" ] && ! python3 "$files" check "$further" > "$log"; then
+    fail "LAUNCHER_MEDIUM_FILES $further holds what Windows would not read back exactly from the medium:
+$(cat "$log")"
 fi
 
-rm -rf "$tree" "$iso"
-mkdir -p "$tree/windows/setup"
-[ -z "$further" ] || cp -R "$further/." "$tree/"
-cp "$setup_exe" "$tree/setup.exe"
-cp "$installer" "$tree/windows/setup/setup.exe"
-printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=%s\r\n' "$label" > "$tree/autorun.inf"
+rm -rf "$tree" "$iso" "$partial_tree" "$partial_iso"
+mkdir -p "$partial_tree/windows/setup"
+{
+    [ -z "$further" ] || cp -R "$further/." "$partial_tree/"
+    cp "$setup_exe" "$partial_tree/setup.exe"
+    cp "$installer" "$partial_tree/windows/setup/setup.exe"
+} 2> "$log" || fail "could not lay out the tree: $(cat "$log")"
+printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=%s\r\n' "$label" > "$partial_tree/autorun.inf"
 
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1767225600}
-find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+find "$partial_tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 # No Rock Ridge: Windows reads the Joliet names, and owners and modes of the
-# build machine stay out of the image.
-xorriso -no_rc -report_about WARNING -abort_on WARNING -outdev "$iso" -volid "$label" \
-    -joliet on -rockridge off -map "$tree" / > /dev/null 2> "$iso.log" ||
-    { rm -f "$iso"; fail "xorriso could not write $iso: $(cat "$iso.log")"; }
-rm -f "$iso.log"
+# build machine stay out of the image. Joliet names in UTF-16, up to 103
+# units, with no limit on the path but the check's: every name as it is.
+xorriso -no_rc -report_about WARNING -abort_on WARNING -outdev "$partial_iso" -volid "$label" \
+    -joliet on -rockridge off -compliance joliet_long_names:joliet_utf16:joliet_long_paths \
+    -map "$partial_tree" / > /dev/null 2> "$log" ||
+    fail "xorriso could not write $iso: $(cat "$log")"
+python3 "$files" compare "$partial_tree" "$partial_iso" > "$log" ||
+    fail "$iso does not read back as the tree it was written from:
+$(cat "$log")"
+
+mv "$partial_tree" "$tree"
+mv "$partial_iso" "$iso"
 echo "medium: $tree and $iso ($(stat -c %s "$iso") bytes)"

@@ -132,10 +132,16 @@ signed)
     echo "signed: $(stat -c %s "$exe") bytes"
     ;;
 medium)
-    # The publisher's installer is the probe; further files in a folder.
-    mkdir -p "$work/further/docs"
-    echo "read me" > "$work/further/README.txt"
-    echo "guide" > "$work/further/docs/Guide – for Joliet.txt"
+    # The publisher's installer is the probe; further files in a folder: the
+    # longest name and path the medium holds, a character outside the BMP,
+    # an empty folder, and a file in the medium's own windows\setup.
+    letters() { printf "$1%.0s" $(seq "$2"); }
+    deep="docs/$(letters d 100)/$(letters e 100)/$(letters f 33)"  # 240 characters
+    mkdir -p "$work/further/docs/empty" "$work/further/${deep%/*}" "$work/further/windows/setup"
+    for file in README.txt "docs/Guide – for Joliet.txt" "Disc 📀.txt" "$(letters n 99).txt" \
+                "$deep" windows/setup/extra.dll; do
+        echo "$file" > "$work/further/$file"
+    done
     medium() {  # build tree, then cache settings
         TARGET=medium build "$@" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" \
             -DLAUNCHER_MEDIUM_FILES="$work/further" -DLAUNCHER_MEDIUM_LABEL=ATLAS_25
@@ -144,19 +150,44 @@ medium)
     medium "$work/second"
     iso="$work/first/medium.iso"
     cmp "$iso" "$work/second/medium.iso" || fail "two builds of the medium differ"
-    # The Joliet names, beside the ISO 9660 ones.
-    listing=$(xorriso -indev "$iso" -find / -type f 2> /dev/null | sort | tr '\n' ' ')
-    [ "$listing" = "'/README.txt' '/autorun.inf' '/docs/Guide – for Joliet.txt' '/setup.exe' '/windows/setup/setup.exe' " ] ||
-        fail "the medium holds $listing"
-    xorriso -read_fs nojoliet -indev "$iso" -find / -type f 2> /dev/null | grep -qx "'/SETUP.EXE'" ||
-        fail "no ISO 9660 names"
+    # Every name, folder and byte read back through the Joliet tree.
     rm -rf "$work/extracted"
     xorriso -osirrox on -indev "$iso" -extract / "$work/extracted" 2> /dev/null
     chmod -R u+w "$work/extracted"
+    differences=$(diff -r "$work/further" "$work/extracted" | grep -vxF -e "Only in $work/extracted: autorun.inf" \
+        -e "Only in $work/extracted: setup.exe" -e "Only in $work/extracted/windows/setup: setup.exe" || true)
+    [ -z "$differences" ] || fail "the medium differs from the further files: $differences"
+    xorriso -read_fs nojoliet -indev "$iso" -find / -type f 2> /dev/null | grep -qx "'/SETUP.EXE'" ||
+        fail "no ISO 9660 names"
     [ "$(cat "$work/extracted/autorun.inf")" = $'[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=ATLAS_25\r' ] ||
         fail "autorun.inf holds: $(cat -A "$work/extracted/autorun.inf")"
     cmp "$work/extracted/setup.exe" "$work/first/setup.exe" || fail "the medium's setup.exe is not the one built"
     cmp "$work/extracted/windows/setup/setup.exe" "$PROBE_EXE" || fail "the installer is not the publisher's"
+    # A tree Windows would not read back exactly is refused, every offending
+    # path named, and the medium built before is gone. Rows: kind (f file,
+    # l symbolic link, p FIFO, u unreadable), path[ => the path named].
+    bad_rows=("f $(letters n 100).txt" "f Readme.txt" "f README.TXT => -" "f Windows/Drivers/atlas.inf => Windows"
+        "f windows/Setup/x.dll => windows/Setup" "f AutoRun.inf" "f a<b" "f a>b" "f a:b" 'f a"b' 'f a\b' "f a|b"
+        "f a?b" "f a*b" "f a;b" $'f ctl\x01 => ctl\\x01' $'f caf\xe9 => caf\\xe9' "f trail." "f trail "
+        "f con" "f nul.txt" "f Com1.tar.gz" "f LPT9" "l link" "p fifo" "f $deep/x")
+    [ "$(id -u)" = 0 ] || bad_rows+=("u secret.txt")
+    for row in "${bad_rows[@]}"; do
+        kind=${row%% *} path=${row#* } && path=${path% => *}
+        mkdir -p "$work/bad/$(dirname "$path")"
+        case $kind in
+        l) ln -s README.txt "$work/bad/$path" ;;
+        p) mkfifo "$work/bad/$path" ;;
+        f) touch "$work/bad/$path" ;;
+        u) touch "$work/bad/$path" && chmod 000 "$work/bad/$path" ;;
+        esac
+    done
+    ! (TARGET=medium build "$work/second" -DLAUNCHER_MEDIUM_FILES="$work/bad") 2> /dev/null ||
+        fail "a tree with unfit names was laid out"
+    for row in "${bad_rows[@]}"; do
+        named=${row#* } && named=${named#* => }
+        [ "$named" = - ] || grep -qF "  $named: " "$work/second.log" || fail "the refusal does not name $named"
+    done
+    [ ! -e "$work/second/medium" ] && [ ! -e "$work/second/medium.iso" ] || fail "a refused medium was left"
     # Without an installer the target stops, saying why.
     configure "$work/none" || fail "configure failed: $(tail -5 "$work/none.log")"
     ! cmake --build "$work/none" --target medium > "$work/none.log" 2>&1 ||
