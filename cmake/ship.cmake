@@ -1,23 +1,67 @@
 # Shipping setup.exe: Authenticode signing after it links, where a
 # certificate is named, and the distribution medium around it.
 
-# The password is read from LAUNCHER_SIGN_PASSWORD when setup.exe is signed,
-# and is never kept in the cache, the build files or the log.
+# setup.exe is signed with a key in a PKCS#12 file, or with one that never
+# leaves its token (a USB token, an HSM, a cloud key service), reached through
+# the vendor's PKCS#11 module. The password or PIN is read from
+# LAUNCHER_SIGN_PASSWORD when setup.exe is signed, and is never kept in the
+# cache, the build files or the log.
 set(LAUNCHER_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 certificate to sign setup.exe with; empty: unsigned")
+set(LAUNCHER_SIGN_PKCS11_KEY "" CACHE STRING "pkcs11: URI of the signing key in a token; empty: none")
+set(LAUNCHER_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The token vendor's PKCS#11 module")
+set(LAUNCHER_SIGN_CERTS "" CACHE FILEPATH "PEM: the token key's certificate, then its intermediates")
 set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server for the signature; empty: none")
 set(LAUNCHER_SIGN_URL "" CACHE STRING "The product's URL in the signature; empty: none")
-if(LAUNCHER_SIGN_PKCS12)
-    get_filename_component(certificate "${LAUNCHER_SIGN_PKCS12}" ABSOLUTE)
-    if(NOT EXISTS "${certificate}" OR IS_DIRECTORY "${certificate}")
-        message(FATAL_ERROR "LAUNCHER_SIGN_PKCS12 ${certificate}: no such file")
+
+# The absolute path of the file a setting names, in <setting>_FILE.
+function(require_file setting)
+    if("${${setting}}" STREQUAL "")
+        message(FATAL_ERROR "${setting} is not set: signing with a token's key needs it")
     endif()
+    get_filename_component(file "${${setting}}" ABSOLUTE)
+    if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
+        message(FATAL_ERROR "${setting} ${file}: no such file")
+    endif()
+    set(${setting}_FILE "${file}" PARENT_SCOPE)
+endfunction()
+
+set(SIGN_ROUTE "")
+if(LAUNCHER_SIGN_PKCS12 AND (LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_CERTS))
+    message(FATAL_ERROR "LAUNCHER_SIGN_PKCS12 and LAUNCHER_SIGN_PKCS11_KEY: sign with a PKCS#12 file "
+                        "or with a token's key, not both")
+elseif(LAUNCHER_SIGN_PKCS12)
+    require_file(LAUNCHER_SIGN_PKCS12)
+    set(SIGN_ROUTE pkcs12 ${LAUNCHER_SIGN_PKCS12_FILE})
+    set(SIGN_INPUT ${LAUNCHER_SIGN_PKCS12_FILE})
+elseif(LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_CERTS)
+    if(NOT LAUNCHER_SIGN_PKCS11_KEY MATCHES "^pkcs11:")
+        message(FATAL_ERROR "LAUNCHER_SIGN_PKCS11_KEY \"${LAUNCHER_SIGN_PKCS11_KEY}\": "
+                            "not a pkcs11: URI, such as pkcs11:token=Contoso;object=codesign;type=private")
+    endif()
+    if(LAUNCHER_SIGN_PKCS11_KEY MATCHES "pin-value|pin-source")
+        message(FATAL_ERROR "LAUNCHER_SIGN_PKCS11_KEY holds a PIN, which the cache would keep: "
+                            "leave it out and set LAUNCHER_SIGN_PASSWORD in the environment")
+    endif()
+    require_file(LAUNCHER_SIGN_PKCS11_MODULE)
+    require_file(LAUNCHER_SIGN_CERTS)
+    execute_process(COMMAND openssl engine -t pkcs11 RESULT_VARIABLE engine OUTPUT_QUIET ERROR_QUIET)
+    if(NOT engine EQUAL 0)
+        message(FATAL_ERROR "LAUNCHER_SIGN_PKCS11_KEY: OpenSSL's pkcs11 engine is not installed "
+                            "(Debian: libengine-pkcs11-openssl)")
+    endif()
+    # A URI holds ';', which would split the command's argument.
+    string(REPLACE ";" "$<SEMICOLON>" key "${LAUNCHER_SIGN_PKCS11_KEY}")
+    set(SIGN_ROUTE pkcs11 "${key}" ${LAUNCHER_SIGN_PKCS11_MODULE_FILE} ${LAUNCHER_SIGN_CERTS_FILE})
+    set(SIGN_INPUT ${LAUNCHER_SIGN_CERTS_FILE})
+endif()
+if(SIGN_ROUTE)
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
     add_custom_command(TARGET setup POST_BUILD
-        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/sign.sh $<TARGET_FILE:setup> ${certificate}
-                "${LAUNCHER_PRODUCT_NAME}" "${LAUNCHER_SIGN_URL}" "${LAUNCHER_SIGN_TIMESTAMP_URL}"
-        COMMENT "Signing setup.exe with ${certificate}"
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/sign.sh $<TARGET_FILE:setup> "${LAUNCHER_PRODUCT_NAME}"
+                "${LAUNCHER_SIGN_URL}" "${LAUNCHER_SIGN_TIMESTAMP_URL}" ${SIGN_ROUTE}
+        COMMENT "Signing setup.exe with ${SIGN_INPUT}"
         VERBATIM)
-    set_property(TARGET setup APPEND PROPERTY LINK_DEPENDS ${certificate})
+    set_property(TARGET setup APPEND PROPERTY LINK_DEPENDS ${SIGN_INPUT})
 endif()
 
 # The medium: the tree in medium/ (for USB sticks and shares) and the same as

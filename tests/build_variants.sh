@@ -121,15 +121,43 @@ signed)
     printf '\x90' | dd of="$work/flipped.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
     ! osslsigncode verify -in "$work/flipped.exe" -CAfile "$work/cert.pem" > /dev/null 2>&1 ||
         fail "a changed image still verifies"
-    # A wrong password stops the build, names the file, and leaves no setup.exe.
-    LAUNCHER_SIGN_PASSWORD=wrong configure "$work/wrong" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" ||
-        fail "configure failed: $(tail -5 "$work/wrong.log")"
-    ! LAUNCHER_SIGN_PASSWORD=wrong cmake --build "$work/wrong" --target setup > "$work/wrong.log" 2>&1 ||
-        fail "a wrong password was accepted"
-    grep -qF "cannot read the certificate $work/cert.p12" "$work/wrong.log" ||
-        fail "no clear message: $(tail -5 "$work/wrong.log")"
-    [ ! -e "$work/wrong/setup.exe" ] || fail "an unsigned setup.exe was left"
-    echo "signed: $(stat -c %s "$exe") bytes"
+    # A token of its own (SoftHSM2) with an RSA and an ECDSA key, each with
+    # its certificate: signed from it, verified, and accepted by sbverify.
+    export SOFTHSM2_CONF="$work/softhsm2.conf"
+    mkdir "$work/tokens" && echo "directories.tokendir = $work/tokens" > "$SOFTHSM2_CONF"
+    softhsm2-util --init-token --free --label "Contoso Token" --pin "$LAUNCHER_SIGN_PASSWORD" \
+        --so-pin "so-$RANDOM-$RANDOM" > /dev/null
+    token=(-DLAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so
+           "-DLAUNCHER_SIGN_PKCS11_KEY=pkcs11:token=Contoso%20Token;object=rsa;type=private")
+    sizes=""
+    for row in "rsa 01 rsa:2048" "ecdsa 02 ec -pkeyopt ec_paramgen_curve:P-256"; do
+        set -- $row
+        openssl req -x509 -newkey "${@:3}" -nodes -days 2 -subj "/CN=Contoso $1" \
+            -keyout "$work/$1.key" -out "$work/$1.pem" 2> /dev/null
+        softhsm2-util --import "$work/$1.key" --token "Contoso Token" --label "$1" --id "$2" \
+            --pin "$LAUNCHER_SIGN_PASSWORD" > /dev/null
+        build "$work/$1" "${token[@]/object=rsa/object=$1}" -DLAUNCHER_SIGN_CERTS="$work/$1.pem"
+        sbverify --cert "$work/$1.pem" "$work/$1/setup.exe" > /dev/null || fail "sbverify rejects the $1 signature"
+        ! grep -rqF "$LAUNCHER_SIGN_PASSWORD" "$work/$1" "$work/$1.log" ||
+            fail "the PIN was written into the build tree or its log"
+        sizes+=", $1 token $(stat -c %s "$work/$1/setup.exe")"
+    done
+    # A wrong password or PIN, or a certificate not the key's, stops the
+    # build with a message naming the file or the token, and leaves no setup.exe.
+    refused() {  # password, message, cache settings...
+        rm -rf "$work/wrong"
+        LAUNCHER_SIGN_PASSWORD=$1 configure "$work/wrong" "${@:3}" || fail "configure failed: $(tail -5 "$work/wrong.log")"
+        ! LAUNCHER_SIGN_PASSWORD=$1 cmake --build "$work/wrong" --target setup > "$work/wrong.log" 2>&1 ||
+            fail "accepted: $2"
+        grep -qF "$2" "$work/wrong.log" || fail "no clear message: $(tail -5 "$work/wrong.log")"
+        [ ! -e "$work/wrong/setup.exe" ] || fail "an unsigned setup.exe was left"
+    }
+    refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
+    refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
+        "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
+    refused "$LAUNCHER_SIGN_PASSWORD" "the certificate in $work/ecdsa.pem is not this key's" \
+        "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/ecdsa.pem"
+    echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes"
     ;;
 medium)
     # The publisher's installer is the probe; further files in a folder: the
