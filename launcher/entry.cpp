@@ -12,6 +12,13 @@ namespace {
 // The longest command line the platform passes, in characters, with its NUL.
 enum { COMMAND_LINE_CHARACTERS = 32768 };
 
+const char SHELL32_NAME[] = "\\shell32.dll";
+static_assert(sizeof SHELL32_NAME <= SYSTEM_LIBRARY_NAME_SIZE, "the system directory leaves it room");
+
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
+
 // On NT the ANSI command line is made from the wide one, and a character the
 // code page lacks becomes a look-alike or '?': a '"', a '\' or another
 // folder's name. It is faithful only when it converts back to exactly the
@@ -21,6 +28,29 @@ bool IsFaithful(const char* commandLine, const WCHAR* wideCommandLine) {
     return MultiByteToWideChar(CP_ACP, 0, commandLine, -1, convertedBack,
                                COMMAND_LINE_CHARACTERS) > 0 &&
            SameWideText(convertedBack, wideCommandLine);
+}
+
+// From Vista on, an installer whose manifest asks for an administrator is
+// refused to a launcher that was not raised (ERROR_ELEVATION_REQUIRED); only
+// ShellExecuteEx goes through the consent prompt. SHELL32 is loaded for that
+// alone, its own dependencies searched in the system directory only: where
+// the system cannot promise that, nothing is loaded and nothing started.
+int StartElevated(WCHAR* command) {
+    HMODULE shell32 = LoadSystemLibrary(SHELL32_NAME, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (shell32 == nullptr) return -1;
+    auto shellExecuteEx = reinterpret_cast<decltype(&ShellExecuteExW)>(
+        reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteExW")));
+    if (shellExecuteEx == nullptr) return -1;
+    // The command is the installer's path in quotes; a file name takes none.
+    WCHAR* end = command;
+    while (*end != 0) ++end;
+    end[-1] = 0;
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;  // the launcher exits next
+    execute.lpFile = command + 1;
+    execute.nShow = SW_SHOW;
+    return shellExecuteEx(&execute) ? 0 : -1;
 }
 
 int StartWide(const WCHAR* wideCommandLine) {
@@ -33,7 +63,7 @@ int StartWide(const WCHAR* wideCommandLine) {
     PROCESS_INFORMATION process;
     if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        return -1;
+        return GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(command) : -1;
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -44,7 +74,8 @@ int StartWide(const WCHAR* wideCommandLine) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const char* commandLine = GetCommandLineA();
-    if (!IsWindows95Family(GetVersion())) {
+    bool windowsNt = !IsWindows95Family(GetVersion());
+    if (windowsNt) {
         const WCHAR* wideCommandLine = GetCommandLineW();
         if (wideCommandLine != nullptr && !IsFaithful(commandLine, wideCommandLine)) {
             return StartWide(wideCommandLine);
@@ -52,7 +83,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     char command[COMMAND_FIELD_SIZE];
     if (ComposeInstallerCommand(commandLine, command) != 0) return -1;
-    return LaunchStatus(WinExec(command, SW_SHOW));
+    if (LaunchStatus(WinExec(command, SW_SHOW)) == 0) return 0;
+    // The command came from a faithful line, so the code page converts it
+    // exactly. The 95 family knows no elevation.
+    WCHAR wideCommand[COMMAND_FIELD_SIZE];
+    if (!windowsNt || GetLastError() != ERROR_ELEVATION_REQUIRED ||
+        MultiByteToWideChar(CP_ACP, 0, command, -1, wideCommand, COMMAND_FIELD_SIZE) == 0) {
+        return -1;
+    }
+    return StartElevated(wideCommand);
 }
 
 extern "C" void WINAPI WinMainCRTStartup() {

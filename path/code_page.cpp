@@ -12,26 +12,17 @@ static_assert(LEAD_BYTE_RANGE_BYTES == MAX_LEADBYTES, "the platform's lead-byte 
 namespace {
 
 const char USER32_NAME[] = "\\user32.dll";
+static_assert(sizeof USER32_NAME <= SYSTEM_LIBRARY_NAME_SIZE, "the system directory leaves it room");
 
 BOOL CALLBACK NoteThreadWindow(HWND, LPARAM found) {
     *reinterpret_cast<bool*>(found) = true;
     return FALSE;  // one window is enough
 }
 
-// USER32 is loaded only here, by its full path in the system directory: a
-// launcher that imports it makes WinExec wait for the installer's first
-// window, and nothing beside the launcher on the medium may stand in for it.
-HMODULE LoadSystemUser32() {
-    char path[MAX_PATH];
-    const UINT room = sizeof path - sizeof USER32_NAME;
-    UINT length = GetSystemDirectoryA(path, room);
-    if (length == 0 || length >= room) return nullptr;
-    for (unsigned i = 0; i < sizeof USER32_NAME; ++i) path[length + i] = USER32_NAME[i];
-    return LoadLibraryA(path);
-}
-
 void ReportCodePageFailure() {
-    HMODULE user32 = LoadSystemUser32();
+    // Loaded only here: a launcher that imports USER32 makes WinExec wait
+    // for the installer's first window.
+    HMODULE user32 = LoadSystemLibrary(USER32_NAME, 0);
     if (user32 == nullptr) return;
     auto messageBox = reinterpret_cast<decltype(&MessageBoxA)>(
         reinterpret_cast<void*>(GetProcAddress(user32, "MessageBoxA")));
@@ -55,6 +46,15 @@ void ReportCodePageFailure() {
 }
 
 }  // namespace
+
+HMODULE LoadSystemLibrary(const char* name, DWORD flags) {
+    char path[MAX_PATH];
+    const UINT room = MAX_PATH - SYSTEM_LIBRARY_NAME_SIZE;
+    UINT length = GetSystemDirectoryA(path, room);
+    if (length == 0 || length >= room) return nullptr;
+    lstrcatA(path, name);
+    return LoadLibraryExA(path, nullptr, flags);
+}
 
 bool IsWindows95Family(unsigned long version) { return (version & 0x80000000UL) != 0; }
 

@@ -1,9 +1,13 @@
-// The start-up's reading of the active code page, and the one message the
-// launcher can show: that the code page could not be read.
+// The start-up's reading of the active code page, the one message the
+// launcher can show (that the code page could not be read), and the system
+// DLLs it loads only when it needs them.
 #pragma once
+
+#include <windows.h>
 
 enum {
     MODULE_PATH_FIELD_SIZE = 80,  // the module path asked for the title
+    SYSTEM_LIBRARY_NAME_SIZE = 13,  // the longest name loaded, "\\shell32.dll", and its NUL
 };
 
 extern const char CODE_PAGE_FAILURE_TEXT[];
@@ -12,6 +16,12 @@ extern const char CODE_PAGE_FAILURE_TEXT[];
 // the text after its last '\', failing that after its last ':', failing that
 // the whole path. Double-byte characters are passed over whole.
 const char* CodePageFailureTitle(const char* modulePath);
+
+// A DLL of the system directory, loaded by its full path so that nothing
+// beside the launcher on the medium can stand in for it; name begins with
+// '\' and fits SYSTEM_LIBRARY_NAME_SIZE. flags as LoadLibraryEx takes them.
+// Null where it is not loaded.
+HMODULE LoadSystemLibrary(const char* name, DWORD flags);
 
 // Whether GetVersion's answer is a Windows 95-family system: its top bit set.
 // There the wide functions are stubs.

@@ -19,6 +19,9 @@ struct StandIn {
     bool threadHasWindow;
     const char* systemDirectory;
     UINT winExecResult;
+    DWORD lastError;  // what GetLastError says, whatever failed
+    bool searchSystem32Refused;  // as before Windows 8 without its update
+    bool shellExecuteFails;
 
     // Recorded.
     int getCommandLineWCalls;
@@ -41,6 +44,12 @@ struct StandIn {
     UINT messageBoxType;
     int enumThreadWindowsCalls;
     char loadedLibrary[STANDIN_TEXT_SIZE];
+    DWORD loadedLibraryFlags;
+    int shellExecuteCalls;
+    DWORD shellExecuteMask;
+    bool shellExecuteExtrasGiven;  // a window, verb, parameters or directory
+    WCHAR shellExecuteFile[STANDIN_TEXT_SIZE];
+    int shellExecuteShow;
     int exitProcessCalls;
     UINT exitCode;
 };

@@ -8,6 +8,7 @@
 namespace {
 
 StandInModule* const USER32_HANDLE = reinterpret_cast<StandInModule*>(0x7E410000);
+StandInModule* const SHELL32_HANDLE = reinterpret_cast<StandInModule*>(0x7C9C0000);
 StandInWindow* const THREAD_WINDOW = reinterpret_cast<StandInWindow*>(0x10010);
 HANDLE const PROCESS_HANDLE = reinterpret_cast<HANDLE>(0x1F0);
 HANDLE const THREAD_HANDLE = reinterpret_cast<HANDLE>(0x1F4);
@@ -143,14 +144,21 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
     return length;
 }
 
-HMODULE LoadLibraryA(LPCSTR path) {
+HMODULE LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags) {
     Record(standIn.loadedLibrary, path);
-    return USER32_HANDLE;
+    standIn.loadedLibraryFlags = flags;
+    if ((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) && standIn.searchSystem32Refused) return nullptr;
+    return std::strstr(path, "\\shell32.dll") ? SHELL32_HANDLE : USER32_HANDLE;
 }
 
+DWORD GetLastError() { return standIn.lastError; }
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module != USER32_HANDLE) return nullptr;
     // Through void*, as the platform hands out every procedure as one type.
+    if (module == SHELL32_HANDLE && std::strcmp(name, "ShellExecuteExW") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ShellExecuteExW));
+    }
+    if (module != USER32_HANDLE) return nullptr;
     if (std::strcmp(name, "MessageBoxA") == 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&MessageBoxA));
     }
@@ -173,4 +181,14 @@ BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC callback, LPARAM parameter) {
     ++standIn.enumThreadWindowsCalls;
     if (threadId != GetCurrentThreadId() || !standIn.threadHasWindow) return TRUE;
     return callback(THREAD_WINDOW, parameter);
+}
+
+BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
+    ++standIn.shellExecuteCalls;
+    standIn.shellExecuteMask = info->cbSize == sizeof *info ? info->fMask : 0;
+    standIn.shellExecuteExtrasGiven =
+        info->hwnd || info->lpVerb || info->lpParameters || info->lpDirectory;
+    std::wcsncpy(standIn.shellExecuteFile, info->lpFile, STANDIN_TEXT_SIZE - 1);
+    standIn.shellExecuteShow = info->nShow;
+    return !standIn.shellExecuteFails;
 }

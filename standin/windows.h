@@ -36,6 +36,11 @@ typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
 #define SW_SHOWDEFAULT 10
 
 #define CP_ACP 0
+#define ERROR_ELEVATION_REQUIRED 740L
+#define ERROR_CANCELLED 1223L
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+#define SEE_MASK_NOASYNC 0x00000100u
+#define SEE_MASK_FLAG_NO_UI 0x00000400u
 #define STARTF_USESHOWWINDOW 0x00000001u
 
 #define MB_ICONSTOP 0x00000010u
@@ -69,6 +74,24 @@ typedef struct {
     DWORD dwThreadId;
 } PROCESS_INFORMATION;
 
+typedef struct {
+    DWORD cbSize;
+    DWORD fMask;
+    HWND hwnd;
+    LPCWSTR lpVerb;
+    LPCWSTR lpFile;
+    LPCWSTR lpParameters;
+    LPCWSTR lpDirectory;
+    int nShow;
+    HINSTANCE hInstApp;
+    void* lpIDList;
+    LPCWSTR lpClass;
+    void* hkeyClass;
+    DWORD dwHotKey;
+    HANDLE hIconOrMonitor;
+    HANDLE hProcess;
+} SHELLEXECUTEINFOW;
+
 LPSTR GetCommandLineA();
 LPWSTR GetCommandLineW();
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int size);
@@ -88,12 +111,14 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size);
 DWORD GetVersion();
 DWORD GetCurrentThreadId();
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
-HMODULE LoadLibraryA(LPCSTR path);
+HMODULE LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
+DWORD GetLastError();
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // Reached only through GetProcAddress in the product, as on Windows.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type);
 BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC callback, LPARAM parameter);
+BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandTail, int showState);
 extern "C" void WINAPI WinMainCRTStartup();

@@ -14,7 +14,7 @@ imports)
     [ "$dlls" = KERNEL32.dll ] || fail "imports [$dlls]"
     allowed='CloseHandle CreateProcessW ExitProcess GetACP GetCPInfo GetCommandLineA GetCommandLineW
         GetCurrentThreadId GetModuleFileNameA GetProcAddress GetSystemDirectoryA GetVersion
-        LoadLibraryA MultiByteToWideChar WinExec lstrcatA lstrcpyA'
+        GetLastError LoadLibraryExA MultiByteToWideChar WinExec lstrcatA lstrcpyA'
     for f in $($objdump -p "$exe" | awk '/DLL Name/{on=1; next} on && /^\s+[0-9a-f]+\s+[0-9]+\s+\S+$/{print $3}'); do
         grep -qw "$f" <<<"$allowed" || fail "imports $f"
     done

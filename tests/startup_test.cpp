@@ -40,6 +40,7 @@ TEST_F(Startup, CodePageFailureShowsTheMessageAndLeavesTheTable) {
     EXPECT_EQ(standIn.messageBoxOwner, nullptr);
     EXPECT_EQ(standIn.messageBoxType, MB_ICONSTOP | MB_SETFOREGROUND | MB_TASKMODAL);
     EXPECT_STREQ(standIn.loadedLibrary, "C:\\WINDOWS\\system32\\user32.dll");
+    EXPECT_EQ(standIn.loadedLibraryFlags, 0u);  // USER32 as before: the default search
     EXPECT_EQ(ByteClassCodePage, 932u);
     EXPECT_EQ(ByteClassTable[0x95 + 1], CLASS_LEAD | CLASS_TRAIL);
 }
@@ -174,6 +175,58 @@ TEST_F(Startup, TakesTheWideRouteWhereTheAnsiLineIsNotFaithful) {
             EXPECT_EQ(standIn.closedHandles, row.createProcessFails ? 0 : 2);
         }
         EXPECT_EQ(standIn.exitCode, row.exitCode) << Hex(row.commandLine);
+    }
+}
+
+// Refused for want of an administrator (740), the installer is started
+// through the consent prompt, from its exact path; no other failure, and
+// nothing on the 95 family, takes that way.
+TEST_F(Startup, AnInstallerThatNeedsAnAdministratorStartsThroughConsent) {
+    const DWORD NT = 0x0A280105, WINDOWS_95 = 0xC0000A04, ELEVATION = ERROR_ELEVATION_REQUIRED;
+    const char* const blanks = "\"E:\\My Disc\\setup.exe\" /s";
+    const WCHAR* const fullwidth = L"\"E:\\a\xFF02" L"b\\setup.exe\"";
+    const struct {
+        DWORD version;
+        const WCHAR* wide;  // null: the ANSI route
+        DWORD lastError;
+        bool searchSystem32Refused, consentRefused;
+        const WCHAR* elevated;  // null: ShellExecuteExW not called
+        UINT exitCode;
+    } rows[] = {
+        {NT, nullptr, ELEVATION, false, false, L"E:\\My Disc\\windows\\setup\\setup.exe", 0},
+        {NT, fullwidth, ELEVATION, false, false, L"E:\\a\xFF02" L"b\\windows\\setup\\setup.exe", 0},
+        {NT, nullptr, ELEVATION, false, true, L"E:\\My Disc\\windows\\setup\\setup.exe", 0xFFFFFFFF},
+        {NT, nullptr, ELEVATION, true, false, nullptr, 0xFFFFFFFF},
+        {NT, nullptr, 2, false, false, nullptr, 0xFFFFFFFF},
+        {NT, fullwidth, 5, false, false, nullptr, 0xFFFFFFFF},
+        {WINDOWS_95, nullptr, ELEVATION, false, false, nullptr, 0xFFFFFFFF},
+    };
+    for (const auto& row : rows) {
+        ResetStandIn();
+        standIn.version = row.version;
+        standIn.commandLine = row.wide ? "\"E:\\a\"b\\setup.exe\"" : blanks;
+        standIn.commandLineW = row.wide;
+        standIn.winExecResult = 0;
+        standIn.createProcessFails = true;
+        standIn.lastError = row.lastError;
+        standIn.searchSystem32Refused = row.searchSystem32Refused;
+        standIn.shellExecuteFails = row.consentRefused;
+        WinMainCRTStartup();
+        EXPECT_EQ(standIn.winExecCalls + standIn.createProcessCalls, 1);
+        EXPECT_EQ(standIn.shellExecuteCalls, row.elevated ? 1 : 0) << row.lastError;
+        if (row.elevated) {
+            EXPECT_TRUE(std::wstring(standIn.shellExecuteFile) == row.elevated);
+            EXPECT_EQ(standIn.shellExecuteMask, SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI);
+            EXPECT_EQ(standIn.shellExecuteShow, SW_SHOW);
+            EXPECT_FALSE(standIn.shellExecuteExtrasGiven);
+        }
+        if (row.elevated || row.searchSystem32Refused) {
+            EXPECT_STREQ(standIn.loadedLibrary, "C:\\WINDOWS\\system32\\shell32.dll");
+            EXPECT_EQ(standIn.loadedLibraryFlags, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        } else {
+            EXPECT_STREQ(standIn.loadedLibrary, "");
+        }
+        EXPECT_EQ(standIn.exitCode, row.exitCode) << row.lastError;
     }
 }
 

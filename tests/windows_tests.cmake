@@ -27,7 +27,7 @@ set_tests_properties(${SUITE}.unit.cp932 PROPERTIES ENVIRONMENT "LC_ALL=ja_JP.UT
 
 # End to end: the real setup.exe started by a Windows-side parent, with a
 # probe for the installer.
-add_executable(starter e2e/starter.cpp)
+add_executable(starter e2e/starter.cpp e2e/inject.cpp)
 add_executable(probe WIN32 e2e/probe.cpp)
 foreach(tool IN ITEMS starter probe)
     target_compile_options(${tool} PRIVATE ${LAUNCHER_WARNINGS})
@@ -38,7 +38,8 @@ set(E2E_CASES
     quoted quoted_blanks unquoted_blanks quoted_arguments planted_at_blank
     installer_missing overlong_command_line dbcs_directory dbcs_launcher_name
     mapped_drive bare_relative_name busy_installer
-    fullwidth_quote cyrillic_folder not_in_cp932 hyou_cp932 ascii_cp932)
+    fullwidth_quote cyrillic_folder not_in_cp932 hyou_cp932 ascii_cp932
+    elevation_ansi elevation_wide cpinfo_fails)
 set(E2E_ENVIRONMENT PROBE_EXE=$<TARGET_FILE:probe> STARTER_EXE=$<TARGET_FILE:starter>
                     E2E_DIR=${CMAKE_CURRENT_BINARY_DIR}/e2e)
 foreach(case IN LISTS E2E_CASES)

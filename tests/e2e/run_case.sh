@@ -27,7 +27,8 @@ make_tree() {
 # Starts the launcher with the exact command line $1 (bytes in the active
 # code page), optionally from the current directory $2; sets status and
 # elapsed. start_wide: $1 in UTF-8, started as a wide command line, as the
-# shell starts programs.
+# shell starts programs. With STARTER_FAULT set, that import of the launcher
+# fails with ERROR_ELEVATION_REQUIRED.
 start() { run_starter "" "$@"; }
 start_wide() { run_starter --wide "$@"; }
 run_starter() {
@@ -35,7 +36,8 @@ run_starter() {
     # To a file, not a pipe: the installer inherits Wine's output and may
     # outlive the launcher.
     local out="$work/starter.out"
-    "$WINE" "$STARTER_EXE" $1 "$(win_path "$work/command_line")" ${3:+"$(win_path "$3")"} > "$out" ||
+    "$WINE" "$STARTER_EXE" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} "$(win_path "$work/command_line")" \
+        ${3:+"$(win_path "$3")"} > "$out" ||
         fail "the starter failed: $(cat "$out")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
     elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
@@ -167,6 +169,20 @@ cyrillic_folder | not_in_cp932)
     make_tree "$tree"
     start_wide "\"$(win_path "$tree")\\setup.exe\" /s"
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" wide
+    ;;
+elevation_ansi | elevation_wide | cpinfo_fails)
+    # Refused for want of an administrator, as Windows refuses an installer
+    # whose manifest asks for one to a launcher it did not raise, the
+    # installer starts through the consent prompt. Without the code page the
+    # launcher still starts it.
+    case "$case_name" in
+    elevation_ansi) tree="$work/My Disc" fault=WinExec wide="" ;;
+    elevation_wide) tree="$work/Дистрибутив" fault=CreateProcessW wide=wide ;;
+    cpinfo_fails) fault=GetCPInfo wide="" ;;
+    esac
+    make_tree "$tree"
+    STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /s"
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" $wide
     ;;
 extracted_medium)
     # The tree of a medium, as extracted from its ISO image.

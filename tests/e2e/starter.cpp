@@ -1,14 +1,17 @@
 // Starts a program with an exact command line, as a Windows parent would, and
 // prints its full 32-bit exit status and how long it ran.
 //
-// usage: starter.exe [--wide] COMMAND_LINE_FILE [CURRENT_DIRECTORY]
+// usage: starter.exe [--wide] [--fault IMPORT] COMMAND_LINE_FILE [CURRENT_DIRECTORY]
 // The file holds the command line's bytes in the active code page, started
 // with CreateProcessA; with --wide it holds UTF-8, started with
-// CreateProcessW as the shell starts programs.
+// CreateProcessW as the shell starts programs. With --fault the program's
+// import fails with ERROR_ELEVATION_REQUIRED (inject.cpp).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+
+bool InjectFault(const PROCESS_INFORMATION& process, const char* import);
 
 int main(int argc, char** argv) {
     bool wide = argc > 1 && std::strcmp(argv[1], "--wide") == 0;
@@ -16,8 +19,13 @@ int main(int argc, char** argv) {
         --argc;
         ++argv;
     }
+    const char* fault = argc > 2 && std::strcmp(argv[1], "--fault") == 0 ? argv[2] : nullptr;
+    if (fault != nullptr) {
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: starter [--wide] COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
+        std::fprintf(stderr, "usage: starter [--wide] [--fault IMPORT] COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
         return 2;
     }
     static char commandLine[40000];
@@ -48,12 +56,17 @@ int main(int argc, char** argv) {
     wideStartup.cb = sizeof wideStartup;
     PROCESS_INFORMATION process = {};
     DWORD started = GetTickCount();
-    BOOL created = wide ? CreateProcessW(nullptr, wideCommandLine, nullptr, nullptr, FALSE, 0,
+    DWORD flags = fault != nullptr ? DEBUG_ONLY_THIS_PROCESS : 0;
+    BOOL created = wide ? CreateProcessW(nullptr, wideCommandLine, nullptr, nullptr, FALSE, flags,
                                          nullptr, nullptr, &wideStartup, &process)
-                        : CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                        : CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
                                          directory, &startup, &process);
     if (!created) {
         std::fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
+        return 2;
+    }
+    if (fault != nullptr && !InjectFault(process, fault)) {
+        std::fprintf(stderr, "could not fault %s\n", fault);
         return 2;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
