@@ -7,7 +7,7 @@
 
 enum {
     MODULE_PATH_FIELD_SIZE = 80,  // the module path asked for the title
-    SYSTEM_LIBRARY_NAME_SIZE = 13,  // the longest name loaded, "\\shell32.dll", and its NUL
+    SYSTEM_LIBRARY_NAME_SIZE = 13,  // the longest name loaded, \shell32.dll, and its NUL
 };
 
 extern const char CODE_PAGE_FAILURE_TEXT[];

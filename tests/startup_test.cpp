@@ -220,12 +220,9 @@ TEST_F(Startup, AnInstallerThatNeedsAnAdministratorStartsThroughConsent) {
             EXPECT_EQ(standIn.shellExecuteShow, SW_SHOW);
             EXPECT_FALSE(standIn.shellExecuteExtrasGiven);
         }
-        if (row.elevated || row.searchSystem32Refused) {
-            EXPECT_STREQ(standIn.loadedLibrary, "C:\\WINDOWS\\system32\\shell32.dll");
-            EXPECT_EQ(standIn.loadedLibraryFlags, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        } else {
-            EXPECT_STREQ(standIn.loadedLibrary, "");
-        }
+        bool loaded = row.elevated || row.searchSystem32Refused;
+        EXPECT_STREQ(standIn.loadedLibrary, loaded ? "C:\\WINDOWS\\system32\\shell32.dll" : "");
+        EXPECT_EQ(standIn.loadedLibraryFlags, loaded ? LOAD_LIBRARY_SEARCH_SYSTEM32 : 0u);
         EXPECT_EQ(standIn.exitCode, row.exitCode) << row.lastError;
     }
 }
