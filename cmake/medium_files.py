@@ -45,9 +45,13 @@ def folded(name):
     return "".join(out)
 
 
+def is_control(c):
+    return ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0
+
+
 def shown(text):
     """A name fit for a message: controls and undecodable bytes escaped."""
-    return "".join(f"\\x{ord(c):02x}" if ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0 else
+    return "".join(f"\\x{ord(c):02x}" if is_control(c) else
                    f"\\x{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else c
                    for c in text)
 
@@ -57,7 +61,7 @@ def name_rules(name):
     broken = []
     if units(name) > NAME_LIMIT:
         broken.append(f"a name of {units(name)} characters, over the {NAME_LIMIT} the medium holds")
-    if any(ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0 for c in name):
+    if any(is_control(c) for c in name):
         broken.append("a control character")
     held = sorted({c for c in name if c in FORBIDDEN}, key=FORBIDDEN.index)
     if held:
