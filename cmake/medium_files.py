@@ -113,7 +113,7 @@ def check(root):
             child_units = relative_units + (1 if relative else 0) + units(name)
             mode = os.lstat(path).st_mode
             broken = name_rules(name)
-            if child_units > PATH_LIMIT and relative_units <= PATH_LIMIT:
+            if child_units > PATH_LIMIT:
                 broken.append(f"a path of {child_units} characters, over the {PATH_LIMIT} the medium holds")
             key = folded(name)
             if key in own_here:
@@ -130,7 +130,8 @@ def check(root):
                 broken.append(rule)
             if broken:
                 problems.append((child, broken))
-            if stat.S_ISDIR(mode) and rule is None:
+            # Below a path too long every path is too long: it is named once.
+            if stat.S_ISDIR(mode) and rule is None and child_units <= PATH_LIMIT:
                 visit(path, child, child_units)
 
     visit(os.fsencode(root), "", 0)
