@@ -63,7 +63,7 @@ pkcs11)
         *"object not found"* | *"private key was not found"*) reason="the token holds no such key" ;;
         *) reason="signing failed${4:+ (timestamp server $4)}: $(tail -2 <<<"$said" | tr '\n' ' ')" ;;
         esac
-        fail "token ${token:-of $key}, key $key: $reason"
+        fail "${token:+token $token, }key $key: $reason"
     fi
     cp "$certificate" "$chain"
     ;;
