@@ -26,6 +26,7 @@ done
 windows=$PWD/build/windows
 cmake --preset windows-clang
 cmake --build --preset windows-clang
+bash tests/image_checks.sh manifest build/windows-clang/setup.exe
 if host_runs_32bit_natively; then
     for case in quoted quoted_arguments dbcs_launcher_name; do
         bash cmake/wine_run.sh i686 "$windows/wineprefix" env \

@@ -95,6 +95,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 }
 
 extern "C" void WINAPI WinMainCRTStartup() {
+    // Before anything can be loaded: the failure message loads USER32.
+    SearchSystemDirectoryOnly();
     InitByteClassTable();  // on failure every text is single-byte
     // The entry uses none of its arguments.
     char noArguments[] = "";

@@ -56,6 +56,16 @@ HMODULE LoadSystemLibrary(const char* name, DWORD flags) {
     return LoadLibraryExA(path, nullptr, flags);
 }
 
+void SearchSystemDirectoryOnly() {
+    // Looked up, not imported: the 95 family, XP, and Vista and 7 without
+    // the update have no such function, and the image must load there.
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == nullptr) return;
+    auto setDefaultDllDirectories = reinterpret_cast<BOOL(WINAPI*)(DWORD)>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories != nullptr) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 bool IsWindows95Family(unsigned long version) { return (version & 0x80000000UL) != 0; }
 
 const char* CodePageFailureTitle(const char* modulePath) {

@@ -23,6 +23,12 @@ const char* CodePageFailureTitle(const char* modulePath);
 // Null where it is not loaded.
 HMODULE LoadSystemLibrary(const char* name, DWORD flags);
 
+// From here on every DLL the process loads, the delay-loads of the system's
+// own DLLs included, is searched for in the system directory alone. Where
+// KERNEL32 cannot do that (before Windows 8 without update KB2533623), the
+// search stays as it was.
+void SearchSystemDirectoryOnly();
+
 // Whether GetVersion's answer is a Windows 95-family system: its top bit set.
 // There the wide functions are stubs.
 bool IsWindows95Family(unsigned long version);

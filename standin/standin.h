@@ -21,6 +21,7 @@ struct StandIn {
     UINT winExecResult;
     DWORD lastError;  // what GetLastError says, whatever failed
     bool searchSystem32Refused;  // as before Windows 8 without its update
+    bool noDefaultDllDirectories;  // KERNEL32 lacks SetDefaultDllDirectories, as XP does
     bool shellExecuteFails;
 
     // Recorded.
@@ -34,6 +35,9 @@ struct StandIn {
     DWORD startupFlags;
     WORD startupShowWindow;
     int closedHandles;
+    bool codePageAsked;
+    DWORD defaultDllDirectories;  // 0: SetDefaultDllDirectories not called
+    bool defaultDllDirectoriesBeforeCodePage;
     int winExecCalls;
     char winExecCommand[STANDIN_TEXT_SIZE];
     UINT winExecShowState;

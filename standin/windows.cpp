@@ -1,12 +1,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <strings.h>
 #include <cwchar>
 
 #include "standin.h"
 
 namespace {
 
+StandInModule* const KERNEL32_HANDLE = reinterpret_cast<StandInModule*>(0x7C800000);
 StandInModule* const USER32_HANDLE = reinterpret_cast<StandInModule*>(0x7E410000);
 StandInModule* const SHELL32_HANDLE = reinterpret_cast<StandInModule*>(0x7C9C0000);
 StandInWindow* const THREAD_WINDOW = reinterpret_cast<StandInWindow*>(0x10010);
@@ -114,7 +116,10 @@ void ExitProcess(UINT exitCode) {
     standIn.exitCode = exitCode;
 }
 
-UINT GetACP() { return standIn.codePage; }
+UINT GetACP() {
+    standIn.codePageAsked = true;
+    return standIn.codePage;
+}
 
 BOOL GetCPInfo(UINT codePage, CPINFO* info) {
     if (standIn.cpInfoFails || codePage != standIn.codePage) return FALSE;
@@ -144,6 +149,10 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
     return length;
 }
 
+HMODULE GetModuleHandleA(LPCSTR name) {
+    return strcasecmp(name, "kernel32.dll") == 0 ? KERNEL32_HANDLE : nullptr;
+}
+
 HMODULE LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags) {
     Record(standIn.loadedLibrary, path);
     standIn.loadedLibraryFlags = flags;
@@ -157,6 +166,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     // Through void*, as the platform hands out every procedure as one type.
     if (module == SHELL32_HANDLE && std::strcmp(name, "ShellExecuteExW") == 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ShellExecuteExW));
+    }
+    if (module == KERNEL32_HANDLE && std::strcmp(name, "SetDefaultDllDirectories") == 0 &&
+        !standIn.noDefaultDllDirectories) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SetDefaultDllDirectories));
     }
     if (module != USER32_HANDLE) return nullptr;
     if (std::strcmp(name, "MessageBoxA") == 0) {
@@ -191,4 +204,10 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     std::wcsncpy(standIn.shellExecuteFile, info->lpFile, STANDIN_TEXT_SIZE - 1);
     standIn.shellExecuteShow = info->nShow;
     return !standIn.shellExecuteFails;
+}
+
+BOOL SetDefaultDllDirectories(DWORD flags) {
+    standIn.defaultDllDirectories = flags;
+    standIn.defaultDllDirectoriesBeforeCodePage = !standIn.codePageAsked;
+    return TRUE;
 }

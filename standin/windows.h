@@ -111,6 +111,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size);
 DWORD GetVersion();
 DWORD GetCurrentThreadId();
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+HMODULE GetModuleHandleA(LPCSTR name);
 HMODULE LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 DWORD GetLastError();
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
@@ -119,6 +120,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type);
 BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC callback, LPARAM parameter);
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);
+BOOL SetDefaultDllDirectories(DWORD flags);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandTail, int showState);
 extern "C" void WINAPI WinMainCRTStartup();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks of setup.exe as shipped.
-# usage: image_checks.sh imports|size|subsystem|icon|version|hardening setup.exe
+# usage: image_checks.sh imports|size|subsystem|icon|version|manifest|hardening setup.exe
 set -euo pipefail
 check=$1
 exe=$2
@@ -13,7 +13,7 @@ imports)
     dlls=$($objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
     [ "$dlls" = KERNEL32.dll ] || fail "imports [$dlls]"
     allowed='CloseHandle CreateProcessW ExitProcess GetACP GetCPInfo GetCommandLineA GetCommandLineW
-        GetCurrentThreadId GetModuleFileNameA GetProcAddress GetSystemDirectoryA GetVersion
+        GetCurrentThreadId GetModuleFileNameA GetModuleHandleA GetProcAddress GetSystemDirectoryA GetVersion
         GetLastError LoadLibraryExA MultiByteToWideChar WinExec lstrcatA lstrcpyA'
     for f in $($objdump -p "$exe" | awk '/DLL Name/{on=1; next} on && /^\s+[0-9a-f]+\s+[0-9]+\s+\S+$/{print $3}'); do
         grep -qw "$f" <<<"$allowed" || fail "imports $f"
@@ -21,7 +21,7 @@ imports)
     ;;
 size)
     size=$(stat -c %s "$exe")
-    [ "$size" -le 8192 ] || fail "$size bytes"
+    [ "$size" -le 8704 ] || fail "$size bytes"
     echo "$size bytes"
     ;;
 subsystem)
@@ -46,6 +46,13 @@ version)
     wrestool -x --raw --type=16 --name=1 "$exe" | iconv -c -f UTF-16LE -t UTF-8 | tr '\0' '\n' |
         grep -qx 'Setup launcher' || fail "no version information"
     [ "$(wrestool -l --type=16 "$exe" | wc -l)" = 1 ] || fail "not one version resource"
+    ;;
+manifest)
+    # Resource 24/1, language neutral: the manifest in resources/, byte for byte.
+    manifest=$(dirname "$0")/../resources/setup.manifest
+    wrestool -l --type=24 "$exe" | grep -q -- '--name=1 --language=0 ' || fail "no manifest 24/1, neutral"
+    wrestool -x --raw --type=24 --name=1 "$exe" | cmp -s - "$manifest" || fail "not $manifest"
+    python3 -c 'import sys, xml.dom.minidom as x; x.parse(sys.argv[1])' "$manifest" || fail "not XML"
     ;;
 hardening)
     # Both images: relocatable (ASLR), data not executable (DEP). The 32-bit

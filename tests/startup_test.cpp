@@ -91,6 +91,7 @@ TEST_F(Startup, RunsTheEntryAndExitsWithItsStatus) {
         UINT winExecResult;
         const char* started;  // null: WinExec not called
         UINT exitCode;
+        bool noDefaultDllDirectories = false;  // as on XP: the DLL search stays as it was
     } rows[] = {
         {"\"E:\\Disc\\setup.exe\" /s", false, 33, "\"E:\\Disc\\windows\\setup\\setup.exe\"", 0},
         {"\"E:\\Disc\\setup.exe\"", false, 2, "\"E:\\Disc\\windows\\setup\\setup.exe\"", 0xFFFFFFFF},
@@ -98,6 +99,7 @@ TEST_F(Startup, RunsTheEntryAndExitsWithItsStatus) {
         // Without the code page every byte is single: 5C is a separator.
         {"\"E:\\\x95\x5C.exe\"", true, 33, "\"E:\\\x95\\windows\\setup\\setup.exe\"", 0},
         {"\"E:\\\x95\x5C.exe\"", false, 33, "\"E:\\windows\\setup\\setup.exe\"", 0},
+        {"\"E:\\Disc\\setup.exe\"", false, 33, "\"E:\\Disc\\windows\\setup\\setup.exe\"", 0, true},
     };
     for (const auto& row : rows) {
         ResetStandIn();
@@ -106,7 +108,11 @@ TEST_F(Startup, RunsTheEntryAndExitsWithItsStatus) {
         standIn.commandLine = row.commandLine;
         standIn.cpInfoFails = row.cpInfoFails;
         standIn.winExecResult = row.winExecResult;
+        standIn.noDefaultDllDirectories = row.noDefaultDllDirectories;
         WinMainCRTStartup();
+        EXPECT_EQ(standIn.defaultDllDirectories,
+                  row.noDefaultDllDirectories ? 0u : LOAD_LIBRARY_SEARCH_SYSTEM32);
+        EXPECT_EQ(standIn.defaultDllDirectoriesBeforeCodePage, !row.noDefaultDllDirectories);
         EXPECT_EQ(standIn.winExecCalls, row.started ? 1 : 0) << Hex(row.commandLine);
         if (row.started) {
             EXPECT_STREQ(standIn.winExecCommand, row.started) << Hex(row.commandLine);

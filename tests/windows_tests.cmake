@@ -64,8 +64,10 @@ endfunction()
 add_variant_test(medium)
 set_tests_properties(${SUITE}.build.medium PROPERTIES FIXTURES_REQUIRED wine)
 
-add_test(NAME ${SUITE}.image.hardening
-         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh hardening $<TARGET_FILE:setup>)
+foreach(check IN ITEMS hardening manifest)
+    add_test(NAME ${SUITE}.image.${check}
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} $<TARGET_FILE:setup>)
+endforeach()
 
 if(WINDOWS_ARCH STREQUAL x86_64)
     # The shipped 32-bit image, started by this build's starter and starting

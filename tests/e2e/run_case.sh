@@ -37,8 +37,8 @@ run_starter() {
     # outlive the launcher.
     local out="$work/starter.out"
     "$WINE" "$STARTER_EXE" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} "$(win_path "$work/command_line")" \
-        ${3:+"$(win_path "$3")"} > "$out" ||
-        fail "the starter failed: $(cat "$out")"
+        ${3:+"$(win_path "$3")"} > "$out" 2> "$work/starter.err" ||
+        fail "the starter failed: $(cat "$out" "$work/starter.err")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
     elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
 }
@@ -74,8 +74,9 @@ installer_of() { printf '"%s\\windows\\setup\\setup.exe"' "$(win_path "$1")"; }
 case "$case_name" in
 quoted)
     make_tree "$tree"
-    start "\"$(win_path "$tree")\\setup.exe\""
+    WINEDEBUG=fixme+actctx start "\"$(win_path "$tree")\\setup.exe\""
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
+    ! grep 'failed to parse manifest' "$work/starter.err" || fail "Wine cannot parse the manifest"
     ;;
 quoted_blanks | unquoted_blanks)
     tree="$work/My Disc"
