@@ -25,13 +25,16 @@ else()
     list(APPEND PRODUCT_LINK_FLAGS -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows:5.2)
 endif()
 
-add_executable(setup WIN32 ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY} launcher/memory.cpp ${BRANDING_RC})
-set_target_properties(setup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-                                       LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/setup-i686.ld)
-target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_FLAGS}>)
-target_link_options(setup PRIVATE ${PRODUCT_LINK_FLAGS})
-target_link_libraries(setup PRIVATE kernel32)
-include(cmake/ship.cmake)
+# The link writes setup.unsigned.exe; the target setup makes setup.exe of it.
+add_executable(setup_unsigned WIN32 ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY} launcher/memory.cpp ${BRANDING_RC})
+set_target_properties(setup_unsigned PROPERTIES OUTPUT_NAME setup.unsigned
+                                                RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                                                LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/setup-i686.ld)
+target_compile_options(setup_unsigned PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_FLAGS}>)
+target_link_options(setup_unsigned PRIVATE ${PRODUCT_LINK_FLAGS})
+target_link_libraries(setup_unsigned PRIVATE kernel32)
+set(SETUP_EXE ${CMAKE_CURRENT_BINARY_DIR}/setup.exe)
+include(release/ship.cmake)
 
 # The same text work for the unit tests, which bring their own runtime.
 add_library(launcher_core STATIC ${LAUNCHER_SOURCES})

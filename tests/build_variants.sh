@@ -129,6 +129,20 @@ signed)
         --so-pin "so-$RANDOM-$RANDOM" > /dev/null
     token=(-DLAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so
            "-DLAUNCHER_SIGN_PKCS11_KEY=pkcs11:token=Contoso%20Token;object=rsa;type=private")
+    # A local timestamp authority, one that never answers, and a port that
+    # refuses; the RSA key is stamped by the second of a list, ECDSA not at all.
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Contoso TSA" -keyout "$work/tsa.key" \
+        -addext extendedKeyUsage=critical,timeStamping -out "$work/tsa.pem" 2> /dev/null
+    printf '[tsa]\ndefault_tsa=t\n[t]\nserial=%s\nsigner_cert=%s\nsigner_key=%s\nsigner_digest=sha256\ndefault_policy=1.2.3.4\ndigests=sha256\n' \
+        "$work/tsa.serial" "$work/tsa.pem" "$work/tsa.key" > "$work/tsa.cnf" && echo 01 > "$work/tsa.serial"
+    python3 "$SOURCE_DIR/tests/tsa.py" "$work/tsa.port" "$work/tsa.cnf" & python3 "$SOURCE_DIR/tests/tsa.py" "$work/silent.port" silent &
+    trap 'kill $(jobs -p) 2> /dev/null' EXIT
+    for _ in $(seq 50); do [ -s "$work/tsa.port" ] && [ -s "$work/silent.port" ] && break; sleep 0.1; done
+    export LAUNCHER_SIGN_TIMESTAMP_WAIT=2 LAUNCHER_SIGN_TIMESTAMP_PAUSE=1
+    after_expiry() {  # exe, certificate: verifies a day after the certificate's end
+        osslsigncode verify -in "$1" -CAfile "$2" -TSA-CAfile "$work/tsa.pem" -time $(($(date -d \
+            "$(openssl x509 -in "$2" -noout -enddate | cut -d= -f2)" +%s) + 86400)) > /dev/null 2>&1
+    }
     sizes=""
     for row in "rsa 01 rsa:2048" "ecdsa 02 ec -pkeyopt ec_paramgen_curve:P-256"; do
         set -- $row
@@ -136,7 +150,9 @@ signed)
             -keyout "$work/$1.key" -out "$work/$1.pem" 2> /dev/null
         softhsm2-util --import "$work/$1.key" --token "Contoso Token" --label "$1" --id "$2" \
             --pin "$LAUNCHER_SIGN_PASSWORD" > /dev/null
-        build "$work/$1" "${token[@]/object=rsa/object=$1}" -DLAUNCHER_SIGN_CERTS="$work/$1.pem"
+        stamp=() && [ $1 = ecdsa ] || stamp=("-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;http://127.0.0.1:$(cat "$work/tsa.port")/"
+                                 -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem")
+        build "$work/$1" "${token[@]/object=rsa/object=$1}" -DLAUNCHER_SIGN_CERTS="$work/$1.pem" "${stamp[@]}"
         sbverify --cert "$work/$1.pem" "$work/$1/setup.exe" > /dev/null || fail "sbverify rejects the $1 signature"
         ! grep -rqF "$LAUNCHER_SIGN_PASSWORD" "$work/$1" "$work/$1.log" ||
             fail "the PIN was written into the build tree or its log"
@@ -152,6 +168,12 @@ signed)
         grep -qF "$2" "$work/wrong.log" || fail "no clear message: $(tail -5 "$work/wrong.log")"
         [ ! -e "$work/wrong/setup.exe" ] || fail "an unsigned setup.exe was left"
     }
+    after_expiry "$work/rsa/setup.exe" "$work/rsa.pem" || fail "the timestamped signature dies with its certificate"
+    ! after_expiry "$work/ecdsa/setup.exe" "$work/ecdsa.pem" || fail "a signature without a timestamp outlives its certificate"
+    SECONDS=0
+    refused "$LAUNCHER_SIGN_PASSWORD" "no timestamp server answered in 3 rounds; http://127.0.0.1:1/: refused the connection; http://127.0.0.1:$(cat "$work/silent.port")/: no answer within 2 s" \
+        "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem" "-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;http://127.0.0.1:$(cat "$work/silent.port")/"
+    [ $SECONDS -lt 40 ] || fail "the failing servers held the build for $SECONDS s"
     refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
     refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"

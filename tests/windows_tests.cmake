@@ -44,7 +44,7 @@ set(E2E_ENVIRONMENT PROBE_EXE=$<TARGET_FILE:probe> STARTER_EXE=$<TARGET_FILE:sta
                     E2E_DIR=${CMAKE_CURRENT_BINARY_DIR}/e2e)
 foreach(case IN LISTS E2E_CASES)
     add_test(NAME ${SUITE}.e2e.${case}
-             COMMAND ${WINE_RUN} env SETUP_EXE=$<TARGET_FILE:setup> ${E2E_ENVIRONMENT}
+             COMMAND ${WINE_RUN} env SETUP_EXE=${SETUP_EXE} ${E2E_ENVIRONMENT}
                      bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_case.sh ${case})
     list(APPEND RUNTIME_TESTS ${SUITE}.e2e.${case})
 endforeach()
@@ -66,7 +66,7 @@ set_tests_properties(${SUITE}.build.medium PROPERTIES FIXTURES_REQUIRED wine)
 
 foreach(check IN ITEMS hardening manifest)
     add_test(NAME ${SUITE}.image.${check}
-             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} $<TARGET_FILE:setup>)
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} ${SETUP_EXE})
 endforeach()
 
 if(WINDOWS_ARCH STREQUAL x86_64)
@@ -86,7 +86,7 @@ endif()
 # The image as shipped.
 foreach(check IN ITEMS imports size subsystem icon version)
     add_test(NAME windows.image.${check}
-             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} $<TARGET_FILE:setup>)
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} ${SETUP_EXE})
 endforeach()
 foreach(mode IN ITEMS reproducible branding icon_rejected signed)
     add_variant_test(${mode})

@@ -1,5 +1,6 @@
-# Shipping setup.exe: Authenticode signing after it links, where a
-# certificate is named, and the distribution medium around it.
+# Shipping setup.exe: made from the linked image (setup_unsigned), signed
+# and timestamped where a key is named, a plain copy otherwise; and the
+# distribution medium around it. Expects SETUP_EXE, the shipped file's path.
 
 # setup.exe is signed with a key in a PKCS#12 file, or with one that never
 # leaves its token (a USB token, an HSM, a cloud key service), reached through
@@ -10,7 +11,8 @@ set(LAUNCHER_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 certificate to sign setup.ex
 set(LAUNCHER_SIGN_PKCS11_KEY "" CACHE STRING "pkcs11: URI of the signing key in a token; empty: none")
 set(LAUNCHER_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The token vendor's PKCS#11 module")
 set(LAUNCHER_SIGN_CERTS "" CACHE FILEPATH "PEM: the token key's certificate, then its intermediates")
-set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server for the signature; empty: none")
+set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp servers, tried in order (a ;-list); empty: none")
+set(LAUNCHER_SIGN_TIMESTAMP_CERTS "" CACHE FILEPATH "PEM: roots of a private timestamp authority, trusted besides the system's")
 set(LAUNCHER_SIGN_URL "" CACHE STRING "The product's URL in the signature; empty: none")
 
 # The absolute path of the file a setting names, in <setting>_FILE.
@@ -54,15 +56,36 @@ elseif(LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_
     set(SIGN_ROUTE pkcs11 "${key}" ${LAUNCHER_SIGN_PKCS11_MODULE_FILE} ${LAUNCHER_SIGN_CERTS_FILE})
     set(SIGN_INPUT ${LAUNCHER_SIGN_CERTS_FILE})
 endif()
+# Any change of these settings makes setup.exe again, as a newer link does.
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings CONTENT
+     "${SIGN_ROUTE}\n${LAUNCHER_PRODUCT_NAME}\n${LAUNCHER_SIGN_URL}\n${LAUNCHER_SIGN_TIMESTAMP_URL}\n${LAUNCHER_SIGN_TIMESTAMP_CERTS}\n")
 if(SIGN_ROUTE)
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-    add_custom_command(TARGET setup POST_BUILD
-        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/sign.sh $<TARGET_FILE:setup> "${LAUNCHER_PRODUCT_NAME}"
-                "${LAUNCHER_SIGN_URL}" "${LAUNCHER_SIGN_TIMESTAMP_URL}" ${SIGN_ROUTE}
+    set(timestamp_certs "")
+    if(LAUNCHER_SIGN_TIMESTAMP_CERTS)
+        get_filename_component(timestamp_certs "${LAUNCHER_SIGN_TIMESTAMP_CERTS}" ABSOLUTE)
+        if(NOT EXISTS "${timestamp_certs}" OR IS_DIRECTORY "${timestamp_certs}")
+            message(FATAL_ERROR "LAUNCHER_SIGN_TIMESTAMP_CERTS ${timestamp_certs}: no such file")
+        endif()
+    endif()
+    string(REPLACE ";" "$<SEMICOLON>" servers "${LAUNCHER_SIGN_TIMESTAMP_URL}")
+    add_custom_command(OUTPUT ${SETUP_EXE}
+        COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${OSSLSIGNCODE}
+                bash ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.sh $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}
+                "${LAUNCHER_PRODUCT_NAME}" "${LAUNCHER_SIGN_URL}" "${servers}" "${timestamp_certs}" ${SIGN_ROUTE}
+        DEPENDS setup_unsigned ${SIGN_INPUT} ${timestamp_certs} release/sign.sh
+                ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
         COMMENT "Signing setup.exe with ${SIGN_INPUT}"
         VERBATIM)
-    set_property(TARGET setup APPEND PROPERTY LINK_DEPENDS ${SIGN_INPUT})
+else()
+    # Through a temporary name: a copy cut short never stands as setup.exe.
+    add_custom_command(OUTPUT ${SETUP_EXE}
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}.partial
+        COMMAND ${CMAKE_COMMAND} -E rename ${SETUP_EXE}.partial ${SETUP_EXE}
+        DEPENDS setup_unsigned ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
+        VERBATIM)
 endif()
+add_custom_target(setup ALL DEPENDS ${SETUP_EXE})
 
 # The medium: the tree in medium/ (for USB sticks and shares) and the same as
 # an ISO 9660 image with Joliet names, medium.iso (for discs and downloads).
@@ -70,7 +93,7 @@ set(LAUNCHER_MEDIUM_INSTALLER "" CACHE FILEPATH "The publisher's installer, laid
 set(LAUNCHER_MEDIUM_FILES "" CACHE PATH "A folder of further files for the medium, copied as they are")
 set(LAUNCHER_MEDIUM_LABEL "SETUP" CACHE STRING "The medium's volume label")
 add_custom_target(medium
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/medium.sh $<TARGET_FILE:setup>
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/release/medium.sh ${SETUP_EXE}
             "${LAUNCHER_MEDIUM_INSTALLER}" "${LAUNCHER_MEDIUM_FILES}" "${LAUNCHER_MEDIUM_LABEL}"
             ${CMAKE_CURRENT_BINARY_DIR}/medium ${CMAKE_CURRENT_BINARY_DIR}/medium.iso
     DEPENDS setup
