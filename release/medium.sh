@@ -15,6 +15,10 @@
 set -euo pipefail
 setup_exe=$1 installer=$2 further=$3 label=$4 tree=$5 iso=$6
 files=$(dirname "${BASH_SOURCE[0]}")/medium_files.py
+# Names are UTF-8 whatever the caller's locale; without one, xorriso would
+# write every letter outside ASCII as '_'. Debian's Python has pycdlib.
+export LC_ALL=C.UTF-8
+python=/usr/bin/python3
 partial_tree=$tree.partial partial_iso=$iso.partial log=$iso.log
 trap 'status=$?; rm -rf "$partial_tree" "$partial_iso" "$log"; [ $status = 0 ] || rm -rf "$tree" "$iso"' EXIT
 fail() {
@@ -28,7 +32,7 @@ fail() {
 # The characters ISO 9660 allows in a volume label, which every system shows.
 [[ "$label" =~ ^[A-Z0-9_]{1,32}$ ]] ||
     fail "LAUNCHER_MEDIUM_LABEL \"$label\": a label is 1 to 32 of A-Z, 0-9 and _"
-if [ -n "$further" ] && ! python3 "$files" check "$further" > "$log"; then
+if [ -n "$further" ] && ! "$python" "$files" check "$further" > "$log"; then
     fail "LAUNCHER_MEDIUM_FILES $further holds what Windows would not read back exactly from the medium:
 $(cat "$log")"
 fi
@@ -47,11 +51,11 @@ find "$partial_tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 # No Rock Ridge: Windows reads the Joliet names, and owners and modes of the
 # build machine stay out of the image. Joliet names in UTF-16, up to 103
 # units, with no limit on the path but the check's: every name as it is.
-xorriso -no_rc -report_about WARNING -abort_on WARNING -outdev "$partial_iso" -volid "$label" \
+xorriso -no_rc -local_charset UTF-8 -charset UTF-8 -report_about WARNING -abort_on WARNING -outdev "$partial_iso" -volid "$label" \
     -joliet on -rockridge off -compliance joliet_long_names:joliet_utf16:joliet_long_paths \
     -map "$partial_tree" / > /dev/null 2> "$log" ||
     fail "xorriso could not write $iso: $(cat "$log")"
-python3 "$files" compare "$partial_tree" "$partial_iso" > "$log" ||
+"$python" "$files" compare "$partial_tree" "$partial_iso" > "$log" ||
     fail "$iso does not read back as the tree it was written from:
 $(cat "$log")"
 

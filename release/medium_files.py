@@ -8,15 +8,19 @@ check: every path of the publisher's further files that Windows would not
 read back exactly from the medium, one line each, relative to the folder and
 with the rules it breaks; exit status 1 if there is one.
 
-compare: lists the Joliet tree of the ISO image with a reader of its own
-(libarchive's bsdtar) and prints every path whose presence, kind or size
-differs from the tree it was written from; exit status 1 if there is one.
+compare: reads the Joliet tree of the ISO image with a reader of its own
+(pycdlib: each name's UTF-16 units as written, nothing normalised) and prints
+every path whose presence, kind or size differs from the tree it was written
+from; exit status 1 if there is one.
+
+Debian's python3-pycdlib: run it with /usr/bin/python3.
 """
 import os
-import re
 import stat
-import subprocess
+import struct
 import sys
+
+import pycdlib
 
 # Joliet with long names holds 103 UTF-16 units a name; past 240 a path
 # outgrows the Joliet limit and, on a drive's root, comes near MAX_PATH.
@@ -36,13 +40,27 @@ def units(text):
     return len(text.encode("utf-16-le")) // 2
 
 
+def upcase_table():
+    """Windows' upper case of each UTF-16 unit, from upcase.txt (make_upcase.sh)."""
+    table = list(range(0x10000))
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "upcase.txt")) as runs:
+        for line in runs:
+            if not line.startswith("#"):
+                first, last, step, delta = line.split()
+                for unit in range(int(first, 16), int(last, 16) + 1, int(step)):
+                    table[unit] = unit + int(delta)
+    return table
+
+
+UPCASE = upcase_table()
+
+
 def folded(name):
-    """The name as Windows compares names: each UTF-16 unit upper-cased alone."""
-    out = []
-    for c in name:
-        upper = c.upper() if ord(c) < 0x10000 else c
-        out.append(upper if len(upper) == 1 else c)
-    return "".join(out)
+    """The name as Windows compares names: each UTF-16 unit through its table."""
+    data = name.encode("utf-16-le", "surrogatepass")
+    count = len(data) // 2
+    upper = struct.pack(f"<{count}H", *(UPCASE[unit] for unit in struct.unpack(f"<{count}H", data)))
+    return upper.decode("utf-16-le", "surrogatepass")
 
 
 def is_control(c):
@@ -152,25 +170,36 @@ def listing_of_tree(root):
 
 
 def listing_of_image(iso):
-    """The Joliet tree as libarchive reads it (it takes Joliet names where
-    there is no Rock Ridge), in mtree form: octal escapes, type and size."""
-    reader = subprocess.run(
-        ["bsdtar", "-cf", "-", "--format=mtree", "--options=!all,type,size", "@" + iso],
-        capture_output=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
-    if reader.returncode != 0:
-        print(f"  bsdtar cannot read it: {reader.stderr.decode(errors='replace').strip()}")
+    """The Joliet tree as pycdlib reads its directory records: each name its
+    UTF-16 units exactly, and a file of several extents (4 GiB or more) one
+    file of their summed size."""
+    image = pycdlib.PyCdlib()
+    try:
+        image.open(iso)
+    except pycdlib.pycdlibexception.PyCdlibException as error:
+        print(f"  pycdlib cannot read it: {error}")
         sys.exit(1)
     entries = {}
-    for line in reader.stdout.splitlines():
-        if line.startswith(b"#") or not line.strip():
-            continue
-        name, *keywords = line.split(b" ")
-        name = re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), name).decode()
-        if name == ".":
-            continue
-        words = dict(k.split(b"=", 1) for k in keywords)
-        kind = words[b"type"].decode()
-        entries[name[2:]] = (kind, int(words[b"size"]) if kind == "file" else None)
+
+    def visit(record, relative):
+        extents = 0
+        for child in record.children:
+            name = child.file_identifier().decode("utf-16-be", "surrogatepass")
+            if name in (".", ".."):
+                continue
+            path = f"{relative}/{name}" if relative else name
+            if child.is_dir():
+                entries[path] = ("dir", None)
+                visit(child, path)
+            else:
+                # Every extent but the last carries the multi-extent flag.
+                extents += child.get_data_length()
+                if not child.file_flags & 0x80:
+                    entries[path] = ("file", extents)
+                    extents = 0
+
+    visit(image.get_record(joliet_path="/"), "")
+    image.close()
     return entries
 
 

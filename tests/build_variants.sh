@@ -16,14 +16,15 @@ fail() { echo "FAIL $mode: $*" >&2; exit 1; }
 configure() {  # build tree, cache settings...
     local tree=$1
     shift
-    cmake -S "$SOURCE_DIR" -B "$tree" --toolchain "$TOOLCHAIN" -DCMAKE_BUILD_TYPE=MinSizeRel \
+    "${bare[@]}" cmake -S "$SOURCE_DIR" -B "$tree" --toolchain "$TOOLCHAIN" -DCMAKE_BUILD_TYPE=MinSizeRel \
         -DMINGW_PROCESSOR="${PROCESSOR:-i686}" -DLAUNCHER_TESTS=OFF "$@" > "$tree.log" 2>&1
 }
 build() {  # build tree, cache settings... (TARGET: what to build, setup by default)
     configure "$@" || fail "configure failed: $(tail -5 "$1.log")"
-    cmake --build "$1" --target "${TARGET:-setup}" >> "$1.log" 2>&1 ||
+    "${bare[@]}" cmake --build "$1" --target "${TARGET:-setup}" >> "$1.log" 2>&1 ||
         fail "build failed: $(tail -5 "$1.log")"
 }
+bare=()  # or a command that runs cmake without the caller's environment
 make_icon() { python3 "$SOURCE_DIR/resources/make_icon.py" "$@"; }
 
 case "$mode" in
@@ -184,12 +185,14 @@ signed)
 medium)
     # The publisher's installer is the probe; further files in a folder: the
     # longest name and path the medium holds, a character outside the BMP,
-    # an empty folder, and a file in the medium's own windows\setup.
+    # an empty folder, a file in the medium's own windows\setup, names made
+    # on a Mac (decomposed), beside their composed twins, and names that
+    # differ in letters Windows does not fold (dotless i).
     letters() { printf "$1%.0s" $(seq "$2"); }
     deep="docs/$(letters d 100)/$(letters e 100)/$(letters f 33)"  # 240 characters
     mkdir -p "$work/further/docs/empty" "$work/further/${deep%/*}" "$work/further/windows/setup"
     for file in README.txt "docs/Guide – for Joliet.txt" "Disc 📀.txt" "$(letters n 99).txt" \
-                "$deep" windows/setup/extra.dll; do
+                "$deep" windows/setup/extra.dll $'Re\xcc\x81sume\xcc\x81.pdf' Café.txt $'Cafe\xcc\x81.txt' kapı.txt kapi.txt; do
         echo "$file" > "$work/further/$file"
     done
     medium() {  # build tree, then cache settings
@@ -197,12 +200,12 @@ medium)
             -DLAUNCHER_MEDIUM_FILES="$work/further" -DLAUNCHER_MEDIUM_LABEL=ATLAS_25
     }
     medium "$work/first"
-    medium "$work/second"
+    bare=(env -i "PATH=$PATH" "HOME=$HOME") && medium "$work/second" && bare=()  # no locale at all
     iso="$work/first/medium.iso"
     cmp "$iso" "$work/second/medium.iso" || fail "two builds of the medium differ"
     # Every name, folder and byte read back through the Joliet tree.
     rm -rf "$work/extracted"
-    xorriso -osirrox on -indev "$iso" -extract / "$work/extracted" 2> /dev/null
+    xorriso -local_charset UTF-8 -osirrox on -indev "$iso" -extract / "$work/extracted" 2> /dev/null
     chmod -R u+w "$work/extracted"
     differences=$(diff -r "$work/further" "$work/extracted" | grep -vxF -e "Only in $work/extracted: autorun.inf" \
         -e "Only in $work/extracted: setup.exe" -e "Only in $work/extracted/windows/setup: setup.exe" || true)
@@ -219,7 +222,7 @@ medium)
     bad_rows=("f $(letters n 100).txt" "f Readme.txt" "f README.TXT => -" "f Windows/Drivers/atlas.inf => Windows"
         "f windows/Setup/x.dll => windows/Setup" "f AutoRun.inf" "f a<b" "f a>b" "f a:b" 'f a"b' 'f a\b' "f a|b"
         "f a?b" "f a*b" "f a;b" $'f ctl\x01 => ctl\\x01' $'f caf\xe9 => caf\\xe9' "f trail." "f trail "
-        "f con" "f nul.txt" "f Com1.tar.gz" "f LPT9" "l link" "p fifo" "f $deep/x")
+        "f con" "f nul.txt" "f Com1.tar.gz" "f LPT9" "l link" "p fifo" "f $deep/x" "f ᾳ.txt => -" "f ᾼ.txt")
     [ "$(id -u)" = 0 ] || bad_rows+=("u secret.txt")
     for row in "${bad_rows[@]}"; do
         kind=${row%% *} path=${row#* } && path=${path% => *}
