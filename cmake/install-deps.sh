@@ -6,7 +6,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
 packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest python3
-    mingw-w64 wine wine64 wine32:i386 locales icoutils osslsigncode openssl xorriso python3-pycdlib
+    mingw-w64 wine wine64 wine32:i386 locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
     softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
 # Where 32-bit programs do not start, the shipped 32-bit launcher runs under
 # user-mode emulation in one end-to-end case.

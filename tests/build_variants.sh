@@ -180,6 +180,35 @@ signed)
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
     refused "$LAUNCHER_SIGN_PASSWORD" "the certificate in $work/ecdsa.pem is not this key's" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/ecdsa.pem"
+    # The publisher's release: the example's workflow preset in a copy of the
+    # sources with this test's icon, token, authority and installer. What it
+    # ships reproduces; a changed byte of code, signed again, does not.
+    mkdir "$work/source" && tar -C "$SOURCE_DIR" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/source" -xf -
+    make_icon "$SOURCE_DIR/tests/branding/icon.txt" "$work/publisher.ico"
+    python3 - "$work" "$PROBE_EXE" "$(cat "$work/tsa.port")" <<'PY'
+import json, sys
+work, probe, port = sys.argv[1:]
+presets = json.load(open(f"{work}/source/release/CMakeUserPresets.example.json"))
+presets["configurePresets"][0]["cacheVariables"].update({
+    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac",
+    "LAUNCHER_SIGN_PKCS11_MODULE": "/usr/lib/softhsm/libsofthsm2.so", "LAUNCHER_SIGN_CERTS": f"{work}/rsa.pem",
+    "LAUNCHER_SIGN_PKCS11_KEY": "pkcs11:token=Contoso%20Token;object=rsa;type=private",
+    "LAUNCHER_SIGN_TIMESTAMP_URL": f"http://127.0.0.1:{port}/", "LAUNCHER_SIGN_TIMESTAMP_CERTS": f"{work}/tsa.pem",
+    "LAUNCHER_MEDIUM_INSTALLER": probe, "LAUNCHER_MEDIUM_FILES": ""})
+json.dump(presets, open(f"{work}/source/CMakeUserPresets.json", "w"))
+PY
+    (cd "$work/source" && cmake --workflow --preset atlas-release) > "$work/release.log" 2>&1 ||
+        fail "the example release failed: $(tail -5 "$work/release.log")"
+    release=$work/source/build/atlas-release
+    cp "$release/setup.unsigned.exe" "$work/changed.exe"
+    printf '\x90' | dd of="$work/changed.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
+    osslsigncode sign -certs "$work/rsa.pem" -key "$work/rsa.key" -in "$work/changed.exe" -out "$work/changed.signed.exe" > /dev/null
+    for row in "$release/setup.exe:0:reproduced" "$release/medium.iso:0:reproduced" \
+               "$work/changed.signed.exe:1:not reproduced: the first difference is in section .text"; do
+        IFS=: read -r file expected said <<<"$row"
+        status=0 && bash "$SOURCE_DIR/release/verify.sh" "$file" > "$work/verify.log" 2>&1 || status=$?
+        [ $status = "$expected" ] && grep -q "^$said" "$work/verify.log" || fail "verify.sh $file: $(cat "$work/verify.log")"
+    done
     echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes"
     ;;
 medium)
