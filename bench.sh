@@ -5,6 +5,7 @@
 # floor). ROUNDS=N for more.
 set -euo pipefail
 cd "$(dirname "$0")"
+export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
 source cmake/windows-tools.sh
 build_windows_targets setup bench signal_probe least_launcher
 build=$windows_build

@@ -4,6 +4,7 @@
 # shows what happened.
 set -euo pipefail
 cd "$(dirname "$0")"
+export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
 source cmake/windows-tools.sh
 build_windows_targets setup probe starter
 build=$windows_build
@@ -21,15 +22,12 @@ command_line="\"$(win_path "$tree")\\setup.exe\" /lang=en"
 printf '%s' "$command_line" > "$build/demo/command_line"
 echo "distribution tree:    $tree"
 echo "launcher started as:  $command_line"
-wine_run "$build/tests/starter.exe" "$(win_path "$build/demo/command_line")" > "$build/demo/starter.out"
+wine_run "$build/tests/starter.exe" "$(win_path "$build/demo/command_line")" > "$build/demo/starter.out" \
+    2> "$build/demo/starter.err" || fail "the launcher could not be started: $(tail -1 "$build/demo/starter.err")"
 
 log=$tree/windows/setup/setup.log
 for _ in $(seq 50); do [ -s "$log" ] && break; sleep 0.2; done
 echo "launcher $(grep '^exit' "$build/demo/starter.out" | tr -d '\r') ($(grep '^elapsed' "$build/demo/starter.out" | tr -d '\r'))"
-if [ -s "$log" ]; then
-    echo "installer received:   $(sed -n 's/^command line: //p' "$log")"
-else
-    echo "the installer was not started"
-    exit 1
-fi
+[ -s "$log" ] || fail "the installer was not started"
+echo "installer received:   $(sed -n 's/^command line: //p' "$log")"
 echo "setup.exe:            $build/setup.exe ($(stat -c %s "$build/setup.exe") bytes)"

@@ -8,6 +8,8 @@
 # warnings as errors, and starts the installer as the 32-bit build does.
 set -euo pipefail
 cd "$(dirname "$0")"
+export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
+trap 'echo "test.sh: \"$BASH_COMMAND\" failed (exit status $?); its output above says why" >&2' ERR
 bash cmake/install-deps.sh
 source cmake/host_arch.sh
 if host_runs_32bit_natively; then

@@ -9,14 +9,31 @@ else
 fi
 windows_build=$PWD/build/$windows_preset
 
+# Any step that fails says which, and why, in one line before the script ends.
+script=$(basename "$0")
+fail() {
+    echo "$script: $*" >&2
+    exit 1
+}
+trap 'echo "$script: \"$BASH_COMMAND\" failed (exit status $?)" >&2' ERR
+
+# A step whose output is kept aside unless it fails.
+quietly() {  # what, command...
+    "${@:2}" > "$windows_build.step.log" 2>&1 ||
+        fail "$1 failed: $(grep -i -m1 -A1 'error' "$windows_build.step.log" | tr -s ' \n' ' ' ||
+            tail -1 "$windows_build.step.log")"
+}
+
 build_windows_targets() {
     bash cmake/install-deps.sh
-    cmake --preset "$windows_preset" > /dev/null
-    cmake --build --preset "$windows_preset" --target "$@" > /dev/null
+    mkdir -p "$windows_build"
+    quietly "configuring the $windows_preset build" cmake --preset "$windows_preset"
+    quietly "building $*" cmake --build --preset "$windows_preset" --target "$@"
 }
 
 # A program of that build under Wine, in the build's own prefix.
 wine_run() { bash cmake/wine_run.sh "$windows_arch" "$windows_build/wineprefix" "$@"; }
 
-# Z: is the Linux root under Wine.
-win_path() { printf 'Z:%s' "${1//\//\\}"; }
+# The build folder is T: under Wine: win_path names files as Windows sees them.
+source cmake/wine_run.sh
+WINE_TREE=$windows_build

@@ -9,11 +9,34 @@
 #
 # Where the host runs no 32-bit x86 code natively, an i686 run starts nothing,
 # says why, and exits 77, which CTest reports as skipped.
+#
+# The build folder that holds the prefix is drive T: in it, so that the
+# Windows side names its files T:\... whatever letters the checkout's own
+# path holds; Wine runs under a UTF-8 locale whatever the caller's. Sourced,
+# this script only defines win_path.
+
+# The Windows path of a Unix path: T:\... in the build folder WINE_TREE,
+# Z:\... (the Linux root) elsewhere.
+win_path() {
+    local path=$1
+    case $path in
+    "${WINE_TREE:-/nowhere}"/*) path="T:${path#"$WINE_TREE"}" ;;
+    *) path="Z:$path" ;;
+    esac
+    printf '%s' "${path//\//\\}"
+}
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 set -euo pipefail
 arch=$1
 export WINEPREFIX=$2
 shift 2
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINE_TREE
+WINE_TREE=$(dirname "$WINEPREFIX")
+# Without a UTF-8 locale Wine cannot name files outside ASCII at all; one
+# that a case sets (ja_JP.UTF-8 for code page 932) is kept.
+[[ ${LC_ALL:-} =~ \.(UTF-8|utf8)$ ]] || export LC_ALL=C.UTF-8
 
 case "$arch" in
 i686)
@@ -35,22 +58,27 @@ x86_64)
     ;;
 esac
 
-# The prefix is made once; tests that start together wait for it.
-if [ ! -e "$WINEPREFIX/.made" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
+# The prefix and its drive T: are made once; tests that start together wait.
+tree_drive=$WINEPREFIX/dosdevices/t:
+if [ ! -e "$WINEPREFIX/.made" ] || [ ! -L "$tree_drive" ]; then
+    mkdir -p "$WINE_TREE"
     exec 9> "$WINEPREFIX.lock"
     flock 9
     if [ ! -e "$WINEPREFIX/.made" ]; then
         echo "making a Wine prefix for $arch (once): $WINEPREFIX" >&2
         rm -rf "$WINEPREFIX"
-        "$WINE" wineboot -i > /dev/null 2>&1
-        wineserver -w
+        "$WINE" wineboot -i > "$WINEPREFIX.log" 2>&1 && wineserver -w || {
+            echo "wine_run.sh: Wine could not make the prefix $WINEPREFIX: $(tail -1 "$WINEPREFIX.log")" >&2
+            exit 1
+        }
         touch "$WINEPREFIX/.made"
     fi
+    [ -L "$tree_drive" ] || ln -s "$WINE_TREE" "$tree_drive"
     exec 9>&-
 fi
 
 case "$1" in
+"$WINE_TREE"/*.exe | "$WINE_TREE"/*.EXE) exec "$WINE" "$(win_path "$1")" "${@:2}" ;;
 *.exe | *.EXE) exec "$WINE" "$@" ;;
 *) exec "$@" ;;
 esac

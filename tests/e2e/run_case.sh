@@ -14,8 +14,9 @@ mkdir -p "$work"
 
 fail() { echo "FAIL $case_name: $*" >&2; exit 1; }
 
-# Z: is the Linux root under Wine.
-win_path() { printf 'Z:%s' "${1//\//\\}"; }
+# The build folder is T: under Wine (wine_run.sh), so no case meets the
+# letters of the checkout's own path: each puts the names it tests there itself.
+source "$(dirname "${BASH_SOURCE[0]}")/../../cmake/wine_run.sh"
 
 # A tree with the launcher at its root and the probe as its installer.
 make_tree() {
@@ -36,7 +37,7 @@ run_starter() {
     # To a file, not a pipe: the installer inherits Wine's output and may
     # outlive the launcher.
     local out="$work/starter.out"
-    "$WINE" "$STARTER_EXE" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} "$(win_path "$work/command_line")" \
+    "$WINE" "$(win_path "$STARTER_EXE")" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} "$(win_path "$work/command_line")" \
         ${3:+"$(win_path "$3")"} > "$out" 2> "$work/starter.err" ||
         fail "the starter failed: $(cat "$out" "$work/starter.err")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
