@@ -133,7 +133,8 @@ if [ ${#servers[@]} -gt 0 ]; then
     status=0
     said=$(verify "$stamped") || status=$?
     if [ $status != 0 ] || grep -q 'Timestamp Server Signature verification: failed' <<<"$said"; then
-        fail "the timestamp from $server does not verify against the system's roots${timestamp_certs:+ and $timestamp_certs}: $(grep -m1 -E 'Error|error' <<<"$said")"
+        fail "the timestamp from $server does not verify against the system's roots${timestamp_certs:+ and $timestamp_certs}" \
+            "($(grep -m1 -oE '(Verify error|Error): .*' <<<"$said")): a private authority's root goes in LAUNCHER_SIGN_TIMESTAMP_CERTS"
     fi
     # As Windows will judge it once the certificate has expired.
     expiry=$(date -d "$(openssl x509 -in "$signer" -noout -enddate | cut -d= -f2)" +%s)

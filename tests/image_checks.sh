@@ -50,8 +50,7 @@ version)
 manifest)
     # Resource 24/1, language neutral: the manifest in resources/, byte for byte.
     manifest=$(dirname "$0")/../resources/setup.manifest
-    wrestool -l --type=24 "$exe" | grep -q -- '--name=1 --language=0 ' || fail "no manifest 24/1, neutral"
-    wrestool -x --raw --type=24 --name=1 "$exe" | cmp -s - "$manifest" || fail "not $manifest"
+    wrestool -x --raw --type=24 --name=1 --language=0 "$exe" | cmp -s - "$manifest" || fail "no neutral 24/1 as $manifest"
     python3 -c 'import sys, xml.dom.minidom as x; x.parse(sys.argv[1])' "$manifest" || fail "not XML"
     ;;
 hardening)
