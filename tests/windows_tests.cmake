@@ -1,8 +1,9 @@
 # The Windows-side runtime suite, the same for each architecture: the unit
 # tests under Wine in code pages 1252 and 932, and the end-to-end runs of
 # setup.exe. Where the host cannot run the build, Wine's runner skips them.
-# Each build's image is checked for its hardening and laid out on a medium;
-# the shipped 32-bit one has the rest of the image and build checks.
+# Each build's image is checked for its hardening and its manifest, and laid
+# out on a medium; the shipped 32-bit one has the rest of the image and build
+# checks.
 if(WINDOWS_ARCH STREQUAL i686)
     set(SUITE windows)
 else()
