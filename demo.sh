@@ -5,6 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
+# One demo at a time in a checkout: a second waits for the first, which
+# holds the lock until it ends however it ends. (flock -o: the programs the
+# demo starts, Wine's server among them, do not keep it.)
+if [ -z "${DEMO_LOCK_HELD:-}" ]; then
+    mkdir -p build
+    flock -n build/demo.lock true || echo "demo.sh: another demo is running in this checkout; waiting for it to end"
+    DEMO_LOCK_HELD=1 exec flock -o build/demo.lock "$PWD/$(basename "$0")" "$@"
+fi
 source cmake/windows-tools.sh
 build_windows_targets setup probe starter
 build=$windows_build

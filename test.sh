@@ -10,10 +10,18 @@ set -euo pipefail
 cd "$(dirname "$0")"
 export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed (exit status $?); its output above says why" >&2' ERR
-bash cmake/install-deps.sh
 source cmake/host_arch.sh
-if host_runs_32bit_natively; then
+if character=$(unbuildable_path_character "$PWD"); then
+    echo "test.sh: CMake cannot build in a folder whose path holds $character: $PWD; move the checkout" >&2
+    exit 2
+fi
+bash cmake/install-deps.sh
+if windows_i686_runs; then
     echo "== 32-bit x86 code runs natively here: the runtime suite runs for both builds"
+elif ! wine32_installed; then
+    echo "== the 32-bit build cannot run here: Wine's 32-bit half (wine32:i386) is not installed" \
+        "(cmake/install-deps.sh said why above); the runtime suite runs for the 64-bit build, and" \
+        "the 32-bit one and windows-x64.e2e.shipped_i686 show as skipped"
 else
     echo "== 64-bit only ($host_32bit_reason): the runtime suite runs for the 64-bit build;" \
         "the 32-bit one shows as skipped, and windows-x64.e2e.shipped_i686 runs the shipped" \
@@ -29,7 +37,7 @@ windows=$PWD/build/windows
 cmake --preset windows-clang
 cmake --build --preset windows-clang
 bash tests/image_checks.sh manifest build/windows-clang/setup.exe
-if host_runs_32bit_natively; then
+if windows_i686_runs; then
     for case in quoted quoted_arguments dbcs_launcher_name; do
         bash cmake/wine_run.sh i686 "$windows/wineprefix" env \
             SETUP_EXE="$PWD/build/windows-clang/setup.exe" PROBE_EXE="$windows/tests/probe.exe" \

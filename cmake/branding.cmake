@@ -102,7 +102,8 @@ else()
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_icon.py
                 ${CMAKE_CURRENT_SOURCE_DIR}/resources/icon.txt ${icon}
         DEPENDS resources/make_icon.py resources/icon.txt
-        COMMENT "Drawing the launcher's icon")
+        COMMENT "Drawing the launcher's icon"
+        VERBATIM)
 endif()
 rc_string("${icon}" BRANDING_ICON)
 set(manifest ${CMAKE_CURRENT_SOURCE_DIR}/resources/setup.manifest)

@@ -59,6 +59,32 @@ host_runs_32bit_natively() {
     [ -z "$host_32bit_reason" ]
 }
 
+# CMake cannot build in every folder a shell can name: with one of these
+# characters in the checkout's path, CMake or make stops (measured: CMake
+# 3.25 and GNU make 4.3). Prints the first such character, for the message.
+unbuildable_path_character() {  # path
+    local c
+    for c in '#' '"' ';' '\' '[' ']' '<' '>' '|' ':'; do
+        [[ $1 != *"$c"* ]] || { echo "'$c'"; return 0; }
+    done
+    [[ $1 != *[[:cntrl:]]* ]] || { echo "a control character"; return 0; }
+    return 1
+}
+
+# Whether Wine's 32-bit half is installed: a mirror mid-sync can leave it
+# uninstallable (cmake/install-deps.sh says why).
+wine32_installed() { [ -x /usr/lib/wine/wine ]; }
+
+# Returns 0 where the 32-bit Windows build runs here under Wine: 32-bit code
+# runs natively and Wine's 32-bit half is installed; otherwise 1, with the
+# reason in host_32bit_reason.
+windows_i686_runs() {
+    host_runs_32bit_natively || return 1
+    wine32_installed && return 0
+    host_32bit_reason="Wine's 32-bit half (wine32:i386) is not installed"
+    return 1
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     if host_runs_32bit_natively; then
         echo "32-bit x86 code runs natively"

@@ -2,32 +2,91 @@
 # Installs what the builds and tests need on Debian, as root or through sudo,
 # and generates the Japanese locale that gives Wine code page 932. Safe to run
 # again: it installs only what is missing.
+#
+# A mirror in the middle of a sync (an index whose size or hash does not
+# match its Release file, a Release file missing, a host not reached) does
+# not stop it: the lists are updated up to three times, then it goes on with
+# the lists apt has. It fails only when a needed package cannot be
+# installed, naming the packages and apt's reason in one line.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
 packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest python3
-    mingw-w64 wine wine64 wine32:i386 locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
+    mingw-w64 wine wine64 locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
     softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
+# Wine's 32-bit half runs the shipped 32-bit launcher. It is tried, but a
+# mirror mid-sync can leave it with no solution (its i386 libraries must
+# match the amd64 ones to the version), and then its suite is skipped with
+# the reason rather than nothing running at all.
+optional=(wine32:i386)
 # Where 32-bit programs do not start, the shipped 32-bit launcher runs under
 # user-mode emulation in one end-to-end case.
 i386_program_runs || packages+=(qemu-user-static)
 as_root=()
 [ "$(id -u)" = 0 ] || as_root=(sudo)
 
-# 32-bit programs run only with Wine's i386 half.
+missing() {  # package...: those not installed
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            echo "$package"
+    done
+}
+
+# apt's own reason, in one line: its errors, and the first unmet dependency
+# that is the cause rather than a consequence.
+apt_reason() {  # log
+    local errors cause
+    errors=$(sed -n 's/^E: //p' "$1" | tr '\n' ' ')
+    cause=$(grep -m1 -E ' : Depends: .*(not installable|is to be installed)' "$1" ||
+        grep -m1 ' : Depends: ' "$1" || true)
+    echo "${errors% }${cause:+ ($(tr -s ' ' <<<"${cause# }"))}"
+}
+
+updated= lists_incomplete=
+update_lists() {
+    [ -z "$updated" ] || return 0
+    updated=1
+    local try log
+    log=$(mktemp)
+    for try in 1 2 3; do
+        "${as_root[@]}" apt-get update -q > "$log" 2>&1 && { rm -f "$log"; return 0; }
+        [ $try = 3 ] || sleep 10
+    done
+    lists_incomplete=" - the package lists are not all up to date (above)"
+    echo "install-deps: the package lists could not all be updated, going on with those apt has: $(apt_reason "$log")" >&2
+    rm -f "$log"
+}
+
+install() {  # package...: returns 1 with apt's reason in reason
+    local log status=0
+    log=$(mktemp)
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "$@" > "$log" 2>&1 || status=$?
+    reason=$(apt_reason "$log")$lists_incomplete
+    rm -f "$log"
+    return $status
+}
+
+# Wine's 32-bit half comes from the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
 fi
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-        missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing: ${missing[*]}"
-    "${as_root[@]}" apt-get update -q
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "${missing[@]}"
+mapfile -t needed < <(missing "${packages[@]}")
+if [ ${#needed[@]} -gt 0 ]; then
+    echo "installing: ${needed[*]}"
+    update_lists
+    install "${needed[@]}" || {
+        echo "install-deps: cannot install $(missing "${needed[@]}" | tr '\n' ' ')- $reason" >&2
+        exit 1
+    }
+fi
+mapfile -t wanted < <(missing "${optional[@]}")
+if [ ${#wanted[@]} -gt 0 ]; then
+    echo "installing, where it can: ${wanted[*]}"
+    update_lists
+    install "${wanted[@]}" ||
+        echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $reason" >&2
 fi
 
 # Without the locale generated Wine silently falls back to another code page.

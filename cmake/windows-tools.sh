@@ -2,7 +2,11 @@
 # build this host runs natively (the shipped 32-bit one, or else the 64-bit
 # one), builds the named targets of it, and starts its programs under Wine.
 source cmake/host_arch.sh
-if host_runs_32bit_natively; then
+if character=$(unbuildable_path_character "$PWD"); then
+    echo "$(basename "$0"): CMake cannot build in a folder whose path holds $character: $PWD; move the checkout" >&2
+    exit 2
+fi
+if windows_i686_runs; then
     windows_preset=windows windows_arch=i686
 else
     windows_preset=windows-x64 windows_arch=x86_64

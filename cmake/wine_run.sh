@@ -41,7 +41,7 @@ WINE_TREE=$(dirname "$WINEPREFIX")
 case "$arch" in
 i686)
     source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
-    if ! host_runs_32bit_natively; then
+    if ! windows_i686_runs; then
         echo "skipped: the 32-bit build does not run here: $host_32bit_reason"
         exit 77
     fi

@@ -25,16 +25,20 @@ build() {  # build tree, cache settings... (TARGET: what to build, setup by defa
         fail "build failed: $(tail -5 "$1.log")"
 }
 bare=()  # or a command that runs cmake without the caller's environment
+copy_sources() { mkdir -p "$1" && tar -C "$SOURCE_DIR" --exclude=./build --exclude=./.git -cf - . | tar -C "$1" -xf -; }
 make_icon() { python3 "$SOURCE_DIR/resources/make_icon.py" "$@"; }
 
 case "$mode" in
 reproducible)
-    # Two clean trees at different paths: no timestamp, no build path.
+    # Two clean trees at different paths, the second of a copy of the
+    # sources at a path any shell can name: no timestamp, no build path.
     # The signing settings without a certificate change nothing.
     build "$work/first"
-    build "$work/second tree, elsewhere" -DLAUNCHER_SIGN_URL=https://example.com/atlas \
+    copy="$work/O'Brien & Co \$5 (Übersetzung)!/src"
+    copy_sources "$copy"
+    SOURCE_DIR=$copy build "$copy/build" -DLAUNCHER_SIGN_URL=https://example.com/atlas \
         -DLAUNCHER_SIGN_TIMESTAMP_URL=http://timestamp.example.com
-    cmp "$work/first/setup.exe" "$work/second tree, elsewhere/setup.exe" ||
+    cmp "$work/first/setup.exe" "$copy/build/setup.exe" ||
         fail "two builds of the same sources differ"
     ;;
 branding)
@@ -183,7 +187,7 @@ signed)
     # The publisher's release: the example's workflow preset in a copy of the
     # sources with this test's icon, token, authority and installer. What it
     # ships reproduces; a changed byte of code, signed again, does not.
-    mkdir "$work/source" && tar -C "$SOURCE_DIR" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/source" -xf -
+    copy_sources "$work/source"
     make_icon "$SOURCE_DIR/tests/branding/icon.txt" "$work/publisher.ico"
     python3 - "$work" "$PROBE_EXE" "$(cat "$work/tsa.port")" <<'PY'
 import json, sys

@@ -15,6 +15,7 @@ source "$source_dir/cmake/host_arch.sh"
 skip() { echo "skipped: $*"; exit 77; }
 fail() { echo "FAIL emulated: $*" >&2; exit 1; }
 
+wine32_installed || skip "Wine's 32-bit half (wine32:i386) is not installed: cmake/install-deps.sh says why"
 host_runs_32bit_natively && skip "32-bit code runs natively here, and the 32-bit suite runs this image"
 [ -f "$SETUP_EXE" ] || fail "no 32-bit setup.exe at $SETUP_EXE: build the windows preset first"
 
