@@ -13,6 +13,7 @@ namespace {
 enum { COMMAND_LINE_CHARACTERS = 32768 };
 
 const char SHELL32_NAME[] = "\\shell32.dll";
+const char MPR_NAME[] = "\\mpr.dll";
 static_assert(sizeof SHELL32_NAME <= SYSTEM_LIBRARY_NAME_SIZE, "the system directory leaves it room");
 
 #ifndef ERROR_ELEVATION_REQUIRED
@@ -30,25 +31,46 @@ bool IsFaithful(const char* commandLine, const WCHAR* wideCommandLine) {
            SameWideText(convertedBack, wideCommandLine);
 }
 
+// A drive letter mapped to a network share belongs to the user's own logon
+// session, and a raised process does not see it: the raised start gets the
+// share's own name for the path, where the network can name the drive.
+// Otherwise, and wherever MPR cannot be had, the path stays as it is.
+const WCHAR* NameOnTheNetwork(const WCHAR* path, WCHAR* named) {
+    WCHAR drive[] = {path[0], L':', 0};
+    if (!BeginsWithDrive(path)) return path;
+    HMODULE mpr = LoadSystemLibrary(MPR_NAME, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (mpr == nullptr) return path;
+    auto getConnection = reinterpret_cast<decltype(&WNetGetConnectionW)>(
+        reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetConnectionW")));
+    DWORD size = COMMAND_FIELD_SIZE;
+    if (getConnection == nullptr || getConnection(drive, named, &size) != NO_ERROR ||
+        ComposeShareName(named, path) != 0) {
+        return path;
+    }
+    return named;
+}
+
 // From Vista on, an installer whose manifest asks for an administrator is
 // refused to a launcher that was not raised (ERROR_ELEVATION_REQUIRED); only
 // ShellExecuteEx goes through the consent prompt. SHELL32 is loaded for that
 // alone, its own dependencies searched in the system directory only: where
 // the system cannot promise that, nothing is loaded and nothing started.
 int StartElevated(WCHAR* command) {
+    // The command is the installer's path in quotes; a file name takes none.
+    WCHAR* end = command;
+    while (*end != 0) ++end;
+    end[-1] = 0;
+    WCHAR named[COMMAND_FIELD_SIZE];
+    const WCHAR* file = NameOnTheNetwork(command + 1, named);
     HMODULE shell32 = LoadSystemLibrary(SHELL32_NAME, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (shell32 == nullptr) return -1;
     auto shellExecuteEx = reinterpret_cast<decltype(&ShellExecuteExW)>(
         reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteExW")));
     if (shellExecuteEx == nullptr) return -1;
-    // The command is the installer's path in quotes; a file name takes none.
-    WCHAR* end = command;
-    while (*end != 0) ++end;
-    end[-1] = 0;
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;  // the launcher exits next
-    execute.lpFile = command + 1;
+    execute.lpFile = file;
     execute.nShow = SW_SHOW;
     return shellExecuteEx(&execute) ? 0 : -1;
 }

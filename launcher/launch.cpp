@@ -148,6 +148,22 @@ int ComposeInstallerCommandW(const wchar_t* commandLine, wchar_t* command) {
     return 0;
 }
 
+bool BeginsWithDrive(const wchar_t* path) {
+    return path[0] != 0 && path[1] == L':' && IsSeparator(path[2]);
+}
+
+int ComposeShareName(wchar_t* share, const wchar_t* path) {
+    if (share[0] != L'\\' || share[1] != L'\\') return -1;
+    int length = 0;
+    while (share[length] != 0) ++length;
+    const wchar_t* rest = path + 2;
+    int restLength = 0;
+    while (rest[restLength] != 0) ++restLength;
+    if (length + restLength > PATH_LIMIT) return -1;
+    for (int i = 0; i <= restLength; ++i) share[length + i] = rest[i];
+    return 0;
+}
+
 bool SameWideText(const wchar_t* a, const wchar_t* b) {
     for (; *a == *b; ++a, ++b) {
         if (*a == 0) return true;

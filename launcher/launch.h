@@ -27,6 +27,16 @@ int ComposeInstallerCommand(const char* commandLine, char* command);
 // installer's path at most 259. command has COMMAND_FIELD_SIZE characters.
 int ComposeInstallerCommandW(const wchar_t* commandLine, wchar_t* command);
 
+// Whether the path begins with a drive letter, its colon and a separator.
+bool BeginsWithDrive(const wchar_t* path);
+
+// share holds the network's name for the drive of path (\\server\share);
+// it becomes that name followed by the rest of path after its drive. Returns
+// 0, or -1 when the result would be longer than 259 characters or share is
+// no \\server name (nothing else may be started); share is then unchanged. share has
+// COMMAND_FIELD_SIZE characters.
+int ComposeShareName(wchar_t* share, const wchar_t* path);
+
 // Whether two wide texts are the same, character for character.
 bool SameWideText(const wchar_t* a, const wchar_t* b);
 

@@ -23,6 +23,7 @@ struct StandIn {
     bool searchSystem32Refused;  // as before Windows 8 without its update
     bool noDefaultDllDirectories;  // KERNEL32 lacks SetDefaultDllDirectories, as XP does
     bool shellExecuteFails;
+    const WCHAR* driveShare;  // MPR's name for every drive; null: no drive is a share
 
     // Recorded.
     int getCommandLineWCalls;

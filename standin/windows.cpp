@@ -11,6 +11,7 @@ namespace {
 StandInModule* const KERNEL32_HANDLE = reinterpret_cast<StandInModule*>(0x7C800000);
 StandInModule* const USER32_HANDLE = reinterpret_cast<StandInModule*>(0x7E410000);
 StandInModule* const SHELL32_HANDLE = reinterpret_cast<StandInModule*>(0x7C9C0000);
+StandInModule* const MPR_HANDLE = reinterpret_cast<StandInModule*>(0x71B20000);
 StandInWindow* const THREAD_WINDOW = reinterpret_cast<StandInWindow*>(0x10010);
 HANDLE const PROCESS_HANDLE = reinterpret_cast<HANDLE>(0x1F0);
 HANDLE const THREAD_HANDLE = reinterpret_cast<HANDLE>(0x1F4);
@@ -157,6 +158,7 @@ HMODULE LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags) {
     Record(standIn.loadedLibrary, path);
     standIn.loadedLibraryFlags = flags;
     if ((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) && standIn.searchSystem32Refused) return nullptr;
+    if (std::strstr(path, "\\mpr.dll")) return MPR_HANDLE;
     return std::strstr(path, "\\shell32.dll") ? SHELL32_HANDLE : USER32_HANDLE;
 }
 
@@ -166,6 +168,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     // Through void*, as the platform hands out every procedure as one type.
     if (module == SHELL32_HANDLE && std::strcmp(name, "ShellExecuteExW") == 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ShellExecuteExW));
+    }
+    if (module == MPR_HANDLE && std::strcmp(name, "WNetGetConnectionW") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&WNetGetConnectionW));
     }
     if (module == KERNEL32_HANDLE && std::strcmp(name, "SetDefaultDllDirectories") == 0 &&
         !standIn.noDefaultDllDirectories) {
@@ -210,4 +215,15 @@ BOOL SetDefaultDllDirectories(DWORD flags) {
     standIn.defaultDllDirectories = flags;
     standIn.defaultDllDirectoriesBeforeCodePage = !standIn.codePageAsked;
     return TRUE;
+}
+
+DWORD WNetGetConnectionW(LPCWSTR, LPWSTR remoteName, DWORD* length) {
+    if (standIn.driveShare == nullptr) return ERROR_NOT_CONNECTED;
+    DWORD size = static_cast<DWORD>(std::wcslen(standIn.driveShare)) + 1;
+    if (size > *length) {
+        *length = size;
+        return ERROR_MORE_DATA;
+    }
+    std::wcscpy(remoteName, standIn.driveShare);
+    return NO_ERROR;
 }

@@ -36,6 +36,9 @@ typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
 #define SW_SHOWDEFAULT 10
 
 #define CP_ACP 0
+#define NO_ERROR 0L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NOT_CONNECTED 2250L
 #define ERROR_ELEVATION_REQUIRED 740L
 #define ERROR_CANCELLED 1223L
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
@@ -121,6 +124,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type);
 BOOL EnumThreadWindows(DWORD threadId, WNDENUMPROC callback, LPARAM parameter);
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);
 BOOL SetDefaultDllDirectories(DWORD flags);
+DWORD WNetGetConnectionW(LPCWSTR localName, LPWSTR remoteName, DWORD* length);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandTail, int showState);
 extern "C" void WINAPI WinMainCRTStartup();

@@ -185,12 +185,16 @@ TEST_F(Startup, TakesTheWideRouteWhereTheAnsiLineIsNotFaithful) {
 }
 
 // Refused for want of an administrator (740), the installer is started
-// through the consent prompt, from its exact path; no other failure, and
+// through the consent prompt, from its exact path, a mapped drive by its
+// share's name where the network gives one that fits; no other failure, and
 // nothing on the 95 family, takes that way.
 TEST_F(Startup, AnInstallerThatNeedsAnAdministratorStartsThroughConsent) {
     const DWORD NT = 0x0A280105, WINDOWS_95 = 0xC0000A04, ELEVATION = ERROR_ELEVATION_REQUIRED;
     const char* const blanks = "\"E:\\My Disc\\setup.exe\" /s";
     const WCHAR* const fullwidth = L"\"E:\\a\xFF02" L"b\\setup.exe\"";
+    const std::wstring fills = L"\\\\" + std::wstring(225, L's'), overflows = fills + L"s";
+    const std::wstring tooLong = L"\\\\" + std::wstring(300, L's');
+    const std::wstring filled = fills + L"\\My Disc\\windows\\setup\\setup.exe";  // 259 characters
     const struct {
         DWORD version;
         const WCHAR* wide;  // null: the ANSI route
@@ -198,7 +202,16 @@ TEST_F(Startup, AnInstallerThatNeedsAnAdministratorStartsThroughConsent) {
         bool searchSystem32Refused, consentRefused;
         const WCHAR* elevated;  // null: ShellExecuteExW not called
         UINT exitCode;
+        const WCHAR* share = nullptr;  // what MPR names the drive
     } rows[] = {
+        {NT, nullptr, ELEVATION, false, false, L"\\\\server\\share\\My Disc\\windows\\setup\\setup.exe", 0,
+         L"\\\\server\\share"},
+        {NT, fullwidth, ELEVATION, false, false, L"\\\\server\\share\\a\xFF02" L"b\\windows\\setup\\setup.exe", 0,
+         L"\\\\server\\share"},
+        {NT, nullptr, ELEVATION, false, false, filled.c_str(), 0, fills.c_str()},
+        {NT, nullptr, ELEVATION, false, false, L"E:\\My Disc\\windows\\setup\\setup.exe", 0, overflows.c_str()},
+        {NT, nullptr, ELEVATION, false, false, L"E:\\My Disc\\windows\\setup\\setup.exe", 0, tooLong.c_str()},
+        {NT, nullptr, ELEVATION, false, false, L"E:\\My Disc\\windows\\setup\\setup.exe", 0, L"http://server/"},
         {NT, nullptr, ELEVATION, false, false, L"E:\\My Disc\\windows\\setup\\setup.exe", 0},
         {NT, fullwidth, ELEVATION, false, false, L"E:\\a\xFF02" L"b\\windows\\setup\\setup.exe", 0},
         {NT, nullptr, ELEVATION, false, true, L"E:\\My Disc\\windows\\setup\\setup.exe", 0xFFFFFFFF},
@@ -217,6 +230,7 @@ TEST_F(Startup, AnInstallerThatNeedsAnAdministratorStartsThroughConsent) {
         standIn.lastError = row.lastError;
         standIn.searchSystem32Refused = row.searchSystem32Refused;
         standIn.shellExecuteFails = row.consentRefused;
+        standIn.driveShare = row.share;
         WinMainCRTStartup();
         EXPECT_EQ(standIn.winExecCalls + standIn.createProcessCalls, 1);
         EXPECT_EQ(standIn.shellExecuteCalls, row.elevated ? 1 : 0) << row.lastError;

@@ -35,13 +35,25 @@ foreach(tool IN ITEMS starter probe)
     target_link_options(${tool} PRIVATE -static)
 endforeach()
 
+# For the cases of a network drive: MPR and SHELL32 as the launcher alone
+# loads them, mpr.dll and shell32.dll.
+foreach(standin IN ITEMS mpr shell32)
+    add_library(standin_${standin} SHARED e2e/network_standins.cpp)
+    string(TOUPPER STANDIN_${standin} define)
+    target_compile_definitions(standin_${standin} PRIVATE ${define})
+    target_compile_options(standin_${standin} PRIVATE ${LAUNCHER_WARNINGS})
+    target_link_options(standin_${standin} PRIVATE -static -Wl,--kill-at)  # undecorated exports
+    set_target_properties(standin_${standin} PROPERTIES OUTPUT_NAME ${standin} PREFIX "")
+endforeach()
+
 set(E2E_CASES
     quoted quoted_blanks unquoted_blanks quoted_arguments planted_at_blank
     installer_missing overlong_command_line dbcs_directory dbcs_launcher_name
     mapped_drive bare_relative_name busy_installer
     fullwidth_quote cyrillic_folder not_in_cp932 hyou_cp932 ascii_cp932
-    elevation_ansi elevation_wide cpinfo_fails)
+    elevation_ansi elevation_wide cpinfo_fails share_ansi share_wide share_local share_unnamed)
 set(E2E_ENVIRONMENT PROBE_EXE=$<TARGET_FILE:probe> STARTER_EXE=$<TARGET_FILE:starter>
+                    MPR_STANDIN=$<TARGET_FILE:standin_mpr> SHELL32_STANDIN=$<TARGET_FILE:standin_shell32>
                     E2E_DIR=${CMAKE_CURRENT_BINARY_DIR}/e2e)
 foreach(case IN LISTS E2E_CASES)
     add_test(NAME ${SUITE}.e2e.${case}

@@ -186,6 +186,35 @@ elevation_ansi | elevation_wide | cpinfo_fails)
     STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /s"
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" $wide
     ;;
+share_ansi | share_wide | share_local | share_unnamed)
+    # Refused for want of an administrator, from a drive mapped to a share,
+    # the consent prompt gets the share's own name. Stand-ins for MPR (N: is
+    # \\server\share, O: a network drive it cannot name) and SHELL32 (it
+    # records what it is asked to start) are native for launcher.exe alone;
+    # Wine's own processes keep the builtins.
+    system=$WINEPREFIX/drive_c/windows/system32
+    [ "$WINE" != /usr/lib/wine/wine ] || [ ! -d "${system%32}wow64" ] || system=${system%32}wow64
+    for dll in "mpr $MPR_STANDIN" "shell32 $SHELL32_STANDIN"; do
+        set -- $dll  # whole, under a temporary name: cases side by side may load it
+        cmp -s "$2" "$system/$1.dll" || { cp "$2" "$system/$1.$$" && mv "$system/$1.$$" "$system/$1.dll"; }
+        "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\launcher.exe\DllOverrides' /v $1 /d native /f > /dev/null 2>&1
+    done
+    # Both drives are the folder of all cases, so cases side by side agree.
+    ln -sfn "$E2E_DIR" "$WINEPREFIX/dosdevices/n:" && ln -sfn "$E2E_DIR" "$WINEPREFIX/dosdevices/o:"
+    case "$case_name" in
+    share_ansi) folder="Disc 1" root=N: named='\\server\share' fault=WinExec wide="" ;;
+    share_wide) folder=Дистрибутив root=N: named='\\server\share' fault=CreateProcessW wide=--wide ;;
+    share_local) folder="Disc 1" root="$(win_path "$E2E_DIR")" named=$root fault=WinExec wide="" ;;
+    share_unnamed) folder="Disc 1" root=O: named=O: fault=WinExec wide="" ;;
+    esac
+    folder="$case_name\\$folder"
+    make_tree "$work/${folder#*\\}" launcher.exe
+    export STANDIN_SHELL_RECORD=$(win_path "$work/shell.record")
+    STARTER_FAULT=$fault run_starter "$wide" "\"$root\\$folder\\launcher.exe\" /s"
+    [ "$status" = 0x00000000 ] || fail "exit status $status, expected 0x00000000"
+    [ "$(cat "$work/shell.record" 2> /dev/null)" = "$named\\$folder\\windows\\setup\\setup.exe" ] ||
+        fail "ShellExecuteExW was asked to start [$(cat "$work/shell.record" 2> /dev/null)]"
+    ;;
 extracted_medium)
     # The tree of a medium, as extracted from its ISO image.
     start "\"$(win_path "$MEDIUM_TREE")\\setup.exe\""
