@@ -17,10 +17,12 @@ endif()
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Subsystem 4.0 runs on every 32-bit and 64-bit Windows; the layout
     # script keeps the image small. No code here raises or handles a
-    # structured exception, so the image says it has no SEH handlers.
+    # structured exception, so the image says it has no SEH handlers. The
+    # link runs in the build folder and finds the script there by its bare
+    # name: CMake hands the linker a '$' of the checkout's path doubled.
+    configure_file(cmake/setup-i686.ld setup-i686.ld COPYONLY)
     list(APPEND PRODUCT_LINK_FLAGS -Wl,-e,_WinMainCRTStartup@0 -Wl,--subsystem,windows:4.0 -Wl,--no-seh
-         -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-         -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/setup-i686.ld)
+         -Wl,--major-os-version,4 -Wl,--minor-os-version,0 -Wl,-T,setup-i686.ld)
 else()
     list(APPEND PRODUCT_LINK_FLAGS -Wl,-e,WinMainCRTStartup -Wl,--subsystem,windows:5.2)
 endif()
@@ -29,7 +31,7 @@ endif()
 add_executable(setup_unsigned WIN32 ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY} launcher/memory.cpp ${BRANDING_RC})
 set_target_properties(setup_unsigned PROPERTIES OUTPUT_NAME setup.unsigned
                                                 RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-                                                LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/setup-i686.ld)
+                                                LINK_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/setup-i686.ld)
 target_compile_options(setup_unsigned PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_FLAGS}>)
 target_link_options(setup_unsigned PRIVATE ${PRODUCT_LINK_FLAGS})
 target_link_libraries(setup_unsigned PRIVATE kernel32)
