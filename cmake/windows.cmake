@@ -14,13 +14,13 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL GNU)
     list(APPEND PRODUCT_FLAGS -flto -fno-tree-loop-distribute-patterns)
     list(APPEND PRODUCT_LINK_FLAGS -flto)
 endif()
+configure_file(cmake/setup-i686.ld setup-i686.ld COPYONLY)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # Subsystem 4.0 runs on every 32-bit and 64-bit Windows; the layout
     # script keeps the image small. No code here raises or handles a
     # structured exception, so the image says it has no SEH handlers. The
     # link runs in the build folder and finds the script there by its bare
     # name: CMake hands the linker a '$' of the checkout's path doubled.
-    configure_file(cmake/setup-i686.ld setup-i686.ld COPYONLY)
     list(APPEND PRODUCT_LINK_FLAGS -Wl,-e,_WinMainCRTStartup@0 -Wl,--subsystem,windows:4.0 -Wl,--no-seh
          -Wl,--major-os-version,4 -Wl,--minor-os-version,0 -Wl,-T,setup-i686.ld)
 else()
