@@ -125,6 +125,14 @@ foreach(entry IN ITEMS CompanyName=COMPANY_NAME FileDescription=FILE_DESCRIPTION
     endif()
 endforeach()
 
+# The commit the sources are, asked at every build (cmake/source_commit.cmake).
+set(BRANDING_SOURCE ${BRANDING_DIR}/source_commit.h)
+add_custom_target(source_commit
+    COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR} -DOUTPUT=${BRANDING_SOURCE}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/source_commit.cmake
+    BYPRODUCTS ${BRANDING_SOURCE}
+    VERBATIM)
+
 set(BRANDING_RC ${BRANDING_DIR}/setup.rc)
 configure_file(resources/setup.rc.in ${BRANDING_RC} @ONLY)
-set_source_files_properties(${BRANDING_RC} PROPERTIES OBJECT_DEPENDS "${icon};${manifest}")
+set_source_files_properties(${BRANDING_RC} PROPERTIES OBJECT_DEPENDS "${icon};${manifest};${BRANDING_SOURCE}")

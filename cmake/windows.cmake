@@ -35,6 +35,7 @@ set_target_properties(setup_unsigned PROPERTIES OUTPUT_NAME setup.unsigned
 target_compile_options(setup_unsigned PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_FLAGS}>)
 target_link_options(setup_unsigned PRIVATE ${PRODUCT_LINK_FLAGS})
 target_link_libraries(setup_unsigned PRIVATE kernel32)
+add_dependencies(setup_unsigned source_commit)
 set(SETUP_EXE ${CMAKE_CURRENT_BINARY_DIR}/setup.exe)
 include(release/ship.cmake)
 

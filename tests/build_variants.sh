@@ -58,7 +58,7 @@ branding)
     [ "$(wrestool -l --type=14 "$exe" | wc -l)" = 1 ] || fail "more than one icon group"
     wrestool -x --raw --type=16 --name=1 "$exe" > "$work/version.bin"
     python3 - "$work/version.bin" <<'PY' || fail "version information differs"
-import struct, sys
+import re, struct, sys
 
 def blocks(data, at, end):
     """The (key, value, children) blocks of a version resource from at to end."""
@@ -85,6 +85,8 @@ for key, _, tables in children:
 expected = {"ProductName": "Contoso Atlas", "CompanyName": 'Contoso "East" Ltd',
             "FileDescription": "Atlas setup\\launcher", "FileVersion": "2.5.1",
             "ProductVersion": "2026.12.0.7", "LegalCopyright": "\u00a9 2026 Contoso"}
+if not re.fullmatch(r"commit [0-9a-f]{40}( and uncommitted changes)?", strings.pop("Comments", "")):
+    sys.exit("no commit named in Comments")
 if strings != expected:
     sys.exit(f"strings {strings}")
 # The fixed part: the signature, then file and product version as numbers.
