@@ -69,17 +69,21 @@ if(SIGN_ROUTE)
         endif()
     endif()
     string(REPLACE ";" "$<SEMICOLON>" servers "${LAUNCHER_SIGN_TIMESTAMP_URL}")
+    string(REPLACE ";" "$<SEMICOLON>" product "${LAUNCHER_PRODUCT_NAME}")
     add_custom_command(OUTPUT ${SETUP_EXE}
+        BYPRODUCTS ${SETUP_EXE}.sig
         COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${OSSLSIGNCODE}
                 bash ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.sh $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}
-                "${LAUNCHER_PRODUCT_NAME}" "${LAUNCHER_SIGN_URL}" "${servers}" "${timestamp_certs}" ${SIGN_ROUTE}
+                "${product}" "${LAUNCHER_SIGN_URL}" "${servers}" "${timestamp_certs}" ${SIGN_ROUTE}
         DEPENDS setup_unsigned ${SIGN_INPUT} ${timestamp_certs} release/sign.sh
                 ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
         COMMENT "Signing setup.exe with ${SIGN_INPUT}"
         VERBATIM)
 else()
     # Through a temporary name: a copy cut short never stands as setup.exe.
+    # No signature, so none beside it from an earlier signed build.
     add_custom_command(OUTPUT ${SETUP_EXE}
+        COMMAND ${CMAKE_COMMAND} -E rm -f ${SETUP_EXE}.sig
         COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}.partial
         COMMAND ${CMAKE_COMMAND} -E rename ${SETUP_EXE}.partial ${SETUP_EXE}
         DEPENDS setup_unsigned ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings

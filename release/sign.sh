@@ -27,11 +27,11 @@ shift 6
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 wait=${LAUNCHER_SIGN_TIMESTAMP_WAIT:-60} pause=${LAUNCHER_SIGN_TIMESTAMP_PAUSE:-10} rounds=3
 signed=$exe.signing stamped=$exe.stamping chain=$exe.chain.pem signer=$exe.signer.pem
-timestamp_roots=$exe.timestamp-roots.pem
-temporaries=("$signed" "$stamped" "$chain" "$signer" "$timestamp_roots")
+timestamp_roots=$exe.timestamp-roots.pem detached=$exe.sig.partial
+temporaries=("$signed" "$stamped" "$chain" "$signer" "$timestamp_roots" "$detached")
 # An earlier build killed halfway may have left any of these.
-rm -f "$exe" "${temporaries[@]}"
-trap 'status=$?; rm -f "${temporaries[@]}"; [ $status = 0 ] || rm -f "$exe"' EXIT
+rm -f "$exe" "$exe.sig" "${temporaries[@]}"
+trap 'status=$?; rm -f "${temporaries[@]}"; [ $status = 0 ] || rm -f "$exe" "$exe.sig"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 fail() {
@@ -142,4 +142,10 @@ if [ ${#servers[@]} -gt 0 ]; then
         fail "the signature would die with the certificate on $(date -u -d "@$expiry"): it does not verify after that with the timestamp from $server"
     mv "$stamped" "$signed"
 fi
+# The signature alone, beside the file: attached to the unsigned build it
+# gives the shipped file, byte for byte, so anyone with the sources can make
+# it again.
+said=$("$osslsigncode" extract-signature -in "$signed" -out "$detached" 2>&1) ||
+    fail "its signature cannot be written apart: $said"
+mv "$detached" "$exe.sig"
 mv "$signed" "$exe"
