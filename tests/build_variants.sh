@@ -25,7 +25,7 @@ build() {  # build tree, cache settings... (TARGET: what to build, setup by defa
         fail "build failed: $(tail -5 "$1.log")"
 }
 bare=()  # or a command that runs cmake without the caller's environment
-copy_sources() { mkdir -p "$1" && tar -C "$SOURCE_DIR" --exclude=./build --exclude=./.git -cf - . | tar -C "$1" -xf -; }
+copy_sources() { mkdir -p "$1" && tar -C "$SOURCE_DIR" --exclude=./build -cf - . | tar -C "$1" -xf -; }  # .git too: the image names its commit
 make_icon() { python3 "$SOURCE_DIR/resources/make_icon.py" "$@"; }
 
 case "$mode" in
@@ -36,9 +36,9 @@ reproducible)
     build "$work/first"
     copy="$work/O'Brien & Co \$5 (Übersetzung)!/src"
     copy_sources "$copy"
-    SOURCE_DIR=$copy build "$copy/build" -DLAUNCHER_SIGN_URL=https://example.com/atlas \
+    SOURCE_DIR=$copy build "$copy.build" -DLAUNCHER_SIGN_URL=https://example.com/atlas \
         -DLAUNCHER_SIGN_TIMESTAMP_URL=http://timestamp.example.com
-    cmp "$work/first/setup.exe" "$copy/build/setup.exe" ||
+    cmp "$work/first/setup.exe" "$copy.build/setup.exe" ||
         fail "two builds of the same sources differ"
     ;;
 branding)
@@ -196,7 +196,8 @@ import json, sys
 work, probe, port = sys.argv[1:]
 presets = json.load(open(f"{work}/source/release/CMakeUserPresets.example.json"))
 presets["configurePresets"][0]["cacheVariables"].update({
-    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac",
+    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\"",
+    "LAUNCHER_COMPANY_NAME": "Contoso Ltd ",
     "LAUNCHER_SIGN_PKCS11_MODULE": "/usr/lib/softhsm/libsofthsm2.so", "LAUNCHER_SIGN_CERTS": f"{work}/rsa.pem",
     "LAUNCHER_SIGN_PKCS11_KEY": "pkcs11:token=Contoso%20Token;object=rsa;type=private",
     "LAUNCHER_SIGN_TIMESTAMP_URL": f"http://127.0.0.1:{port}/", "LAUNCHER_SIGN_TIMESTAMP_CERTS": f"{work}/tsa.pem",
@@ -209,13 +210,62 @@ PY
     cp "$release/setup.unsigned.exe" "$work/changed.exe"
     printf '\x90' | dd of="$work/changed.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
     osslsigncode sign -certs "$work/rsa.pem" -key "$work/rsa.key" -in "$work/changed.exe" -out "$work/changed.signed.exe" > /dev/null
-    for row in "$release/setup.exe:0:reproduced" "$release/medium.iso:0:reproduced" \
-               "$work/changed.signed.exe:1:not reproduced: the first difference is in section .text" \
-               "$work/cert.pem:2:verify.sh: $work/cert.pem: not a PE image"; do
-        IFS=: read -r file expected said <<<"$row"
-        status=0 && bash "$SOURCE_DIR/release/verify.sh" "$file" > "$work/verify.log" 2>&1 || status=$?
-        [ $status = "$expected" ] && grep -q "^$said" "$work/verify.log" || fail "verify.sh $file: $(cat "$work/verify.log")"
+    # (It also verifies what it made, against the system's roots alone.)
+    osslsigncode attach-signature -sigin "$release/setup.exe.sig" -in "$release/setup.unsigned.exe" \
+        -out "$work/attached.exe" > /dev/null 2>&1 || true
+    cmp "$work/attached.exe" "$release/setup.exe" ||
+        fail "setup.exe.sig attached to the unsigned build is not the shipped file"
+    # What verify.sh must never say yes to: a nested signature, bytes in the
+    # certificate table after the signature, a medium with a UDF tree or a
+    # second session; and what it refuses in one line, at once.
+    osslsigncode sign -nest -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$release/setup.exe" -out "$work/nested.exe" > /dev/null
+    python3 - "$release/setup.exe" "$work/padded.exe" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
+security = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112) + 4 * 8
+at, size = struct.unpack_from("<II", data, security)
+struct.pack_into("<I", data, security + 4, size + 40) or struct.pack_into("<I", data, at, size + 40)
+open(sys.argv[2], "wb").write(data + bytes(40))
+PY
+    cp "$release/medium.iso" "$work/udf.iso" && cat "$release/medium.iso" "$release/medium.iso" > "$work/two.iso"
+    for sector in 19:BEA01 20:NSR02 21:TEA01; do
+        printf '\0%s\1' "${sector#*:}" | dd of="$work/udf.iso" bs=2048 seek="${sector%:*}" conv=notrunc 2> /dev/null
     done
+    head -c 3000 "$release/setup.exe" > "$work/truncated.exe" && truncate -s 6G "$work/huge.exe"
+    verified() {  # exit status, what it says, verify.sh's arguments
+        SECONDS=0 status=0 && bash "$SOURCE_DIR/release/verify.sh" "${@:3}" > "$work/verify.log" 2>&1 || status=$?
+        [ $status = "$1" ] && grep -qF "$2" "$work/verify.log" && { [ $status != 2 ] || [ $SECONDS -lt 5 ]; } ||
+            fail "verify.sh ${*:3}: $(cat "$work/verify.log")"
+    }
+    verified 0 "reproduced: the shipped setup.exe is exactly the build of commit" "$release/setup.exe"
+    verified 0 "not vouched for: the installer and the further files" "$release/medium.iso"
+    verified 0 "reproduced: the medium is exactly" --installer "$PROBE_EXE" "$release/medium.iso"
+    verified 1 "not reproduced: the first file of the medium that differs is /windows/setup/setup.exe" \
+        --installer "$work/cert.pem" "$release/medium.iso"
+    verified 1 "not reproduced: the first difference is in section .text" "$work/changed.signed.exe"
+    verified 1 "not reproduced: the file holds a nested signature by /CN=Contoso ecdsa" "$work/nested.exe"
+    verified 1 "not reproduced: the file holds a certificate table that holds 40 bytes more than its signature" "$work/padded.exe"
+    verified 1 "not reproduced: the medium holds a UDF tree" "$work/udf.iso"
+    verified 1 "bytes after the volume's end (a second session, or more)" "$work/two.iso"
+    verified 2 "verify.sh: $work/cert.pem: not a PE image" "$work/cert.pem"
+    verified 2 "but not a launcher of this project: it imports" "$PROBE_EXE"
+    verified 2 "verify.sh: $work/truncated.exe: a PE image cut short: 3000 bytes of" "$work/truncated.exe"
+    verified 2 "larger than any launcher can be" "$work/huge.exe"
+    /usr/bin/python3 - "$SOURCE_DIR/release" "$release/setup.unsigned.exe" <<'PY' || fail "a mutated image made verify.sh fail"
+import random, sys
+sys.path.insert(0, sys.argv[1])
+import verify_image
+data, chance = open(sys.argv[2], "rb").read(), random.Random(25)
+for _ in range(300):  # headers and resources, where the reader looks
+    image = bytearray(data)
+    for _ in range(chance.randint(1, 8)):
+        image[chance.choice((chance.randrange(0x400), chance.randrange(len(data))))] = chance.randrange(256)
+    try:
+        verify_image.inspect(bytes(image))
+    except verify_image.Refused:
+        pass
+PY
     echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes"
     ;;
 medium)
