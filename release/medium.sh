@@ -10,10 +10,14 @@
 # the image is read back and compared with the tree. After any failure
 # neither the tree nor the image is left under its name.
 #
-# usage: medium.sh SETUP_EXE INSTALLER FURTHER_FILES LABEL TREE ISO
+# Every program it ships that is unsigned or signed with a non-RSA key, which
+# Smart App Control blocks however well the launcher is signed, is named in
+# a warning, or with REQUIRE_SIGNED (1) in the refusal.
+#
+# usage: medium.sh SETUP_EXE INSTALLER FURTHER_FILES LABEL TREE ISO [REQUIRE_SIGNED]
 # (FURTHER_FILES may be empty)
 set -euo pipefail
-setup_exe=$1 installer=$2 further=$3 label=$4 tree=$5 iso=$6
+setup_exe=$1 installer=$2 further=$3 label=$4 tree=$5 iso=$6 require_signed=${7:-0}
 files=$(dirname "${BASH_SOURCE[0]}")/medium_files.py
 # Names are UTF-8 whatever the caller's locale; without one, xorriso would
 # write every letter outside ASCII as '_'. Debian's Python has pycdlib.
@@ -21,6 +25,8 @@ export LC_ALL=C.UTF-8
 python=/usr/bin/python3
 partial_tree=$tree.partial partial_iso=$iso.partial log=$iso.log
 trap 'status=$?; rm -rf "$partial_tree" "$partial_iso" "$log"; [ $status = 0 ] || rm -rf "$tree" "$iso"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 fail() {
     echo "medium: $*" >&2
     exit 1
@@ -29,9 +35,10 @@ fail() {
 [ -n "$installer" ] || fail "no installer named: set LAUNCHER_MEDIUM_INSTALLER to the publisher's installer"
 [ -f "$installer" ] || fail "LAUNCHER_MEDIUM_INSTALLER $installer: no such file"
 [ -z "$further" ] || [ -d "$further" ] || fail "LAUNCHER_MEDIUM_FILES $further: no such folder"
-# The characters ISO 9660 allows in a volume label, which every system shows.
-[[ "$label" =~ ^[A-Z0-9_]{1,32}$ ]] ||
-    fail "LAUNCHER_MEDIUM_LABEL \"$label\": a label is 1 to 32 of A-Z, 0-9 and _"
+# The characters ISO 9660 allows in a volume label, which every system shows,
+# and no more than the Joliet descriptor, the label Windows shows, holds.
+[[ "$label" =~ ^[A-Z0-9_]{1,16}$ ]] ||
+    fail "LAUNCHER_MEDIUM_LABEL \"$label\": a label is 1 to 16 of A-Z, 0-9 and _ (16: what Joliet holds, and Windows shows)"
 if [ -n "$further" ] && ! "$python" "$files" check "$further" > "$log"; then
     fail "LAUNCHER_MEDIUM_FILES $further holds what Windows would not read back exactly from the medium:
 $(cat "$log")"
@@ -45,6 +52,13 @@ mkdir -p "$partial_tree/windows/setup"
     cp "$installer" "$partial_tree/windows/setup/setup.exe"
 } 2> "$log" || fail "could not lay out the tree: $(cat "$log")"
 printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=%s\r\n' "$label" > "$partial_tree/autorun.inf"
+if ! "$python" "$files" programs "$partial_tree" > "$log"; then
+    [ "$require_signed" != 1 ] ||
+        fail "LAUNCHER_MEDIUM_REQUIRE_SIGNED: programs on the medium that Smart App Control blocks:
+$(cat "$log")"
+    echo "medium: warning: programs on the medium that Smart App Control blocks:" >&2
+    cat "$log" >&2
+fi
 
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1767225600}
 find "$partial_tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +

@@ -3,6 +3,12 @@
 
 usage: medium_files.py check FURTHER_FILES
        medium_files.py compare TREE ISO
+       medium_files.py programs TREE
+
+programs: every program in the laid-out tree (.exe, .dll, .sys, .msi) that
+is unsigned or signed with a non-RSA key, which Smart App Control blocks,
+one line each, as osslsigncode and OpenSSL read its signature; exit status
+1 if there is one. The launcher itself is signed by the build.
 
 check: every path of the publisher's further files that Windows would not
 read back exactly from the medium, one line each, relative to the folder and
@@ -16,9 +22,12 @@ from; exit status 1 if there is one.
 Debian's python3-pycdlib: run it with /usr/bin/python3.
 """
 import os
+import re
 import stat
 import struct
+import subprocess
 import sys
+import tempfile
 
 import pycdlib
 
@@ -217,6 +226,36 @@ def compare(tree, iso):
     return 1 if differences else 0
 
 
+def signing_key(program):
+    """The public-key algorithm of a program's signature, or None."""
+    with tempfile.TemporaryDirectory() as work:
+        signature = os.path.join(work, "signature.pem")
+        if subprocess.run(["osslsigncode", "extract-signature", "-pem", "-in", program, "-out", signature],
+                          capture_output=True).returncode or not os.path.isfile(signature):
+            return None
+        said = subprocess.run(["openssl", "pkcs7", "-in", signature, "-print"], capture_output=True, text=True,
+                              errors="replace").stdout
+    found = re.search(r"digest_enc_alg:\s*algorithm: (\S+)", said)
+    return found.group(1) if found else "unknown"
+
+
+def programs(tree):
+    found = []
+    for folder, folders, files in os.walk(tree):
+        folders.sort()
+        for name in sorted(files):
+            path = os.path.relpath(os.path.join(folder, name), tree)
+            if path == "setup.exe" or os.path.splitext(name)[1].lower() not in (".exe", ".dll", ".sys", ".msi"):
+                continue
+            key = signing_key(os.path.join(folder, name))
+            if key is None:
+                found.append(f"  {shown(path)}: unsigned")
+            elif "rsa" not in key.lower():
+                found.append(f"  {shown(path)}: signed with a non-RSA key")
+    print("\n".join(found))
+    return 1 if found else 0
+
+
 if __name__ == "__main__":
     command, *arguments = sys.argv[1:]
-    sys.exit(check(*arguments) if command == "check" else compare(*arguments))
+    sys.exit({"check": check, "compare": compare, "programs": programs}[command](*arguments))

@@ -2,15 +2,20 @@
 # and timestamped where a key is named, a plain copy otherwise; and the
 # distribution medium around it. Expects SETUP_EXE, the shipped file's path.
 
-# setup.exe is signed with a key in a PKCS#12 file, or with one that never
+# setup.exe is signed with a key in a PKCS#12 file, with one that never
 # leaves its token (a USB token, an HSM, a cloud key service), reached through
-# the vendor's PKCS#11 module. The password or PIN is read from
-# LAUNCHER_SIGN_PASSWORD when setup.exe is signed, and is never kept in the
-# cache, the build files or the log.
+# the vendor's PKCS#11 module, or by a signing command of the publisher's (a
+# cloud signer's tool, jsign, a signing service). The password or PIN is
+# read from LAUNCHER_SIGN_PASSWORD when setup.exe is signed, and is never
+# kept in the cache, the build files or the log.
 set(LAUNCHER_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 certificate to sign setup.exe with; empty: unsigned")
 set(LAUNCHER_SIGN_PKCS11_KEY "" CACHE STRING "pkcs11: URI of the signing key in a token; empty: none")
 set(LAUNCHER_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The token vendor's PKCS#11 module")
 set(LAUNCHER_SIGN_CERTS "" CACHE FILEPATH "PEM: the token key's certificate, then its intermediates")
+set(LAUNCHER_SIGN_COMMAND "" CACHE STRING
+    "A signing command (a ;-list: program, arguments), given the unsigned file and the signed file's path")
+set(LAUNCHER_SIGN_ROOTS "" CACHE FILEPATH "PEM: a private root the signature is verified against, besides the system's")
+option(LAUNCHER_SIGN_ALLOW_NON_RSA "Accept a non-RSA signing key, which Smart App Control refuses" OFF)
 set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp servers, tried in order (a ;-list); empty: none")
 set(LAUNCHER_SIGN_TIMESTAMP_CERTS "" CACHE FILEPATH "PEM: roots of a private timestamp authority, trusted besides the system's")
 set(LAUNCHER_SIGN_URL "" CACHE STRING "The product's URL in the signature; empty: none")
@@ -28,13 +33,23 @@ function(require_file setting)
 endfunction()
 
 set(SIGN_ROUTE "")
-if(LAUNCHER_SIGN_PKCS12 AND (LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_CERTS))
-    message(FATAL_ERROR "LAUNCHER_SIGN_PKCS12 and LAUNCHER_SIGN_PKCS11_KEY: sign with a PKCS#12 file "
-                        "or with a token's key, not both")
+set(routes 0)
+foreach(named IN ITEMS LAUNCHER_SIGN_PKCS12 LAUNCHER_SIGN_PKCS11_KEY LAUNCHER_SIGN_COMMAND)
+    if(${named} OR (named STREQUAL LAUNCHER_SIGN_PKCS11_KEY AND (LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_CERTS)))
+        math(EXPR routes "${routes} + 1")
+    endif()
+endforeach()
+if(routes GREATER 1)
+    message(FATAL_ERROR "LAUNCHER_SIGN_PKCS12, LAUNCHER_SIGN_PKCS11_KEY and LAUNCHER_SIGN_COMMAND: "
+                        "sign with a PKCS#12 file, a token's key or a signing command, one of them")
+elseif(LAUNCHER_SIGN_COMMAND)
+    set(SIGN_ROUTE command ${LAUNCHER_SIGN_COMMAND})
+    set(SIGN_INPUT "the signing command")
 elseif(LAUNCHER_SIGN_PKCS12)
     require_file(LAUNCHER_SIGN_PKCS12)
     set(SIGN_ROUTE pkcs12 ${LAUNCHER_SIGN_PKCS12_FILE})
     set(SIGN_INPUT ${LAUNCHER_SIGN_PKCS12_FILE})
+    set(SIGN_FILES ${SIGN_INPUT})
 elseif(LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_CERTS)
     if(NOT LAUNCHER_SIGN_PKCS11_KEY MATCHES "^pkcs11:")
         message(FATAL_ERROR "LAUNCHER_SIGN_PKCS11_KEY \"${LAUNCHER_SIGN_PKCS11_KEY}\": "
@@ -55,27 +70,29 @@ elseif(LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_
     string(REPLACE ";" "$<SEMICOLON>" key "${LAUNCHER_SIGN_PKCS11_KEY}")
     set(SIGN_ROUTE pkcs11 "${key}" ${LAUNCHER_SIGN_PKCS11_MODULE_FILE} ${LAUNCHER_SIGN_CERTS_FILE})
     set(SIGN_INPUT ${LAUNCHER_SIGN_CERTS_FILE})
+    set(SIGN_FILES ${SIGN_INPUT})
 endif()
 # Any change of these settings makes setup.exe again, as a newer link does.
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings CONTENT
-     "${SIGN_ROUTE}\n${LAUNCHER_PRODUCT_NAME}\n${LAUNCHER_SIGN_URL}\n${LAUNCHER_SIGN_TIMESTAMP_URL}\n${LAUNCHER_SIGN_TIMESTAMP_CERTS}\n")
+     "${SIGN_ROUTE}\n${LAUNCHER_PRODUCT_NAME}\n${LAUNCHER_SIGN_URL}\n${LAUNCHER_SIGN_TIMESTAMP_URL}\n${LAUNCHER_SIGN_TIMESTAMP_CERTS}\n${LAUNCHER_SIGN_ROOTS}\n${LAUNCHER_SIGN_ALLOW_NON_RSA}\n")
 if(SIGN_ROUTE)
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-    set(timestamp_certs "")
-    if(LAUNCHER_SIGN_TIMESTAMP_CERTS)
-        get_filename_component(timestamp_certs "${LAUNCHER_SIGN_TIMESTAMP_CERTS}" ABSOLUTE)
-        if(NOT EXISTS "${timestamp_certs}" OR IS_DIRECTORY "${timestamp_certs}")
-            message(FATAL_ERROR "LAUNCHER_SIGN_TIMESTAMP_CERTS ${timestamp_certs}: no such file")
+    foreach(roots IN ITEMS TIMESTAMP_CERTS ROOTS)
+        set(${roots} "")
+        if(LAUNCHER_SIGN_${roots})
+            require_file(LAUNCHER_SIGN_${roots})
+            set(${roots} ${LAUNCHER_SIGN_${roots}_FILE})
         endif()
-    endif()
+    endforeach()
     string(REPLACE ";" "$<SEMICOLON>" servers "${LAUNCHER_SIGN_TIMESTAMP_URL}")
     string(REPLACE ";" "$<SEMICOLON>" product "${LAUNCHER_PRODUCT_NAME}")
     add_custom_command(OUTPUT ${SETUP_EXE}
         BYPRODUCTS ${SETUP_EXE}.sig
         COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${OSSLSIGNCODE}
-                bash ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.sh $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}
-                "${product}" "${LAUNCHER_SIGN_URL}" "${servers}" "${timestamp_certs}" ${SIGN_ROUTE}
-        DEPENDS setup_unsigned ${SIGN_INPUT} ${timestamp_certs} release/sign.sh
+                /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.py $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}
+                "${product}" "${LAUNCHER_SIGN_URL}" "${servers}" "${TIMESTAMP_CERTS}" "${ROOTS}"
+                "${LAUNCHER_SIGN_ALLOW_NON_RSA}" ${SIGN_ROUTE}
+        DEPENDS setup_unsigned ${SIGN_FILES} ${TIMESTAMP_CERTS} ${ROOTS} release/sign.py
                 ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
         COMMENT "Signing setup.exe with ${SIGN_INPUT}"
         VERBATIM)
@@ -96,10 +113,12 @@ add_custom_target(setup ALL DEPENDS ${SETUP_EXE})
 set(LAUNCHER_MEDIUM_INSTALLER "" CACHE FILEPATH "The publisher's installer, laid out as windows\\setup\\setup.exe")
 set(LAUNCHER_MEDIUM_FILES "" CACHE PATH "A folder of further files for the medium, copied as they are")
 set(LAUNCHER_MEDIUM_LABEL "SETUP" CACHE STRING "The medium's volume label")
+option(LAUNCHER_MEDIUM_REQUIRE_SIGNED "Refuse a medium with a program that is unsigned or signed with a non-RSA key" OFF)
 add_custom_target(medium
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/release/medium.sh ${SETUP_EXE}
             "${LAUNCHER_MEDIUM_INSTALLER}" "${LAUNCHER_MEDIUM_FILES}" "${LAUNCHER_MEDIUM_LABEL}"
             ${CMAKE_CURRENT_BINARY_DIR}/medium ${CMAKE_CURRENT_BINARY_DIR}/medium.iso
+            $<BOOL:${LAUNCHER_MEDIUM_REQUIRE_SIGNED}>
     DEPENDS setup
     COMMENT "Laying out the medium and writing medium.iso"
     VERBATIM)

@@ -114,11 +114,13 @@ icon_rejected)
 signed)
     # A throwaway certificate; its password only ever in the environment.
     export LAUNCHER_SIGN_PASSWORD="pw-$RANDOM-$RANDOM"
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Contoso Test Publisher" \
+    openssl req -x509 -newkey rsa:2048 -nodes -days 60 -subj "/CN=Contoso Test Publisher" \
         -keyout "$work/key.pem" -out "$work/cert.pem" 2> /dev/null
     openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
         -passout env:LAUNCHER_SIGN_PASSWORD
-    build "$work/tree" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" -DLAUNCHER_SIGN_URL=https://example.com
+    # (One trailing newline in the password is no part of it.)
+    LAUNCHER_SIGN_PASSWORD=$LAUNCHER_SIGN_PASSWORD$'\n' build "$work/tree" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" \
+        -DLAUNCHER_SIGN_URL=https://example.com
     exe="$work/tree/setup.exe"
     osslsigncode verify -in "$exe" -CAfile "$work/cert.pem" > "$work/verify.log" 2>&1 ||
         fail "the signature does not verify: $(tail -3 "$work/verify.log")"
@@ -136,15 +138,26 @@ signed)
         --so-pin "so-$RANDOM-$RANDOM" > /dev/null
     token=(-DLAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so
            "-DLAUNCHER_SIGN_PKCS11_KEY=pkcs11:token=Contoso%20Token;object=rsa;type=private")
-    # A local timestamp authority, one that never answers, and a port that
-    # refuses; the RSA key is stamped by the second of a list, ECDSA not at all.
-    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Contoso TSA" -keyout "$work/tsa.key" \
-        -addext extendedKeyUsage=critical,timeStamping -out "$work/tsa.pem" 2> /dev/null
-    printf '[tsa]\ndefault_tsa=t\n[t]\nserial=%s\nsigner_cert=%s\nsigner_key=%s\nsigner_digest=sha256\ndefault_policy=1.2.3.4\ndigests=sha256\n' \
-        "$work/tsa.serial" "$work/tsa.pem" "$work/tsa.key" > "$work/tsa.cnf" && echo 01 > "$work/tsa.serial"
-    python3 "$SOURCE_DIR/tests/tsa.py" "$work/tsa.port" "$work/tsa.cnf" & python3 "$SOURCE_DIR/tests/tsa.py" "$work/silent.port" silent &
+    # Local timestamp authorities (tests/tsa.py): a good one, and ones that
+    # answer wrongly, each with its reason; a port that refuses. The RSA key
+    # is stamped by the last of a list, ECDSA not at all.
+    mkdir "$work/tsa" && printf '[ca]\ndefault_ca=c\n[c]\ndatabase=%s/index\nnew_certs_dir=%s\nserial=%s/serial\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n[x]\nextendedKeyUsage=critical,timeStamping\n' \
+        "$work/tsa" "$work/tsa" "$work/tsa" > "$work/tsa/ca.cnf" && touch "$work/tsa/index" && echo 01 > "$work/tsa/serial"
+    for name in good untrusted expired; do
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=Contoso TSA $name" -keyout "$work/tsa/$name.key" \
+            $([ $name = expired ] && echo -out "$work/tsa/$name.csr" || echo -x509 -days 3650 -out "$work/tsa/$name.pem") \
+            -addext extendedKeyUsage=critical,timeStamping 2> /dev/null
+        [ $name != expired ] || openssl ca -batch -config "$work/tsa/ca.cnf" -selfsign -keyfile "$work/tsa/$name.key" \
+            -in "$work/tsa/$name.csr" -startdate 20200101000000Z -enddate 20210101000000Z -extensions x \
+            -out "$work/tsa/$name.pem" > /dev/null 2>&1
+        printf '[tsa]\ndefault_tsa=t\n[t]\nserial=%s\nsigner_cert=%s\nsigner_key=%s\nsigner_digest=sha256\ndefault_policy=1.2.3.4\ndigests=sha256\n' \
+            "$work/tsa/$name.serial" "$work/tsa/$name.pem" "$work/tsa/$name.key" > "$work/tsa/$name.cnf" && echo 01 > "$work/tsa/$name.serial"
+        [ $name = untrusted ] || cat "$work/tsa/$name.pem" >> "$work/tsa.pem"
+    done
+    python3 "$SOURCE_DIR/tests/tsa.py" "$work/tsa.port" "$work/tsa" &
     trap 'kill $(jobs -p) 2> /dev/null' EXIT
-    for _ in $(seq 50); do [ -s "$work/tsa.port" ] && [ -s "$work/silent.port" ] && break; sleep 0.1; done
+    for _ in $(seq 50); do [ -s "$work/tsa.port" ] && break; sleep 0.1; done
+    tsa=http://127.0.0.1:$(cat "$work/tsa.port")
     export LAUNCHER_SIGN_TIMESTAMP_WAIT=2 LAUNCHER_SIGN_TIMESTAMP_PAUSE=1
     after_expiry() {  # exe, certificate: verifies a day after the certificate's end
         osslsigncode verify -in "$1" -CAfile "$2" -TSA-CAfile "$work/tsa.pem" -time $(($(date -d \
@@ -153,12 +166,12 @@ signed)
     sizes=""
     for row in "rsa 01 rsa:2048" "ecdsa 02 ec -pkeyopt ec_paramgen_curve:P-256"; do
         set -- $row
-        openssl req -x509 -newkey "${@:3}" -nodes -days 2 -subj "/CN=Contoso $1" \
+        openssl req -x509 -newkey "${@:3}" -nodes -days $([ $1 = rsa ] && echo 2 || echo 60) -subj "/CN=Contoso $1" \
             -keyout "$work/$1.key" -out "$work/$1.pem" 2> /dev/null
         softhsm2-util --import "$work/$1.key" --token "Contoso Token" --label "$1" --id "$2" \
             --pin "$LAUNCHER_SIGN_PASSWORD" > /dev/null
-        stamp=() && [ $1 = ecdsa ] || stamp=("-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;http://127.0.0.1:$(cat "$work/tsa.port")/"
-                                 -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem")
+        stamp=(-DLAUNCHER_SIGN_ALLOW_NON_RSA=ON) && [ $1 = ecdsa ] ||
+            stamp=("-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;$tsa/good" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem")
         build "$work/$1" "${token[@]/object=rsa/object=$1}" -DLAUNCHER_SIGN_CERTS="$work/$1.pem" "${stamp[@]}"
         sbverify --cert "$work/$1.pem" "$work/$1/setup.exe" > /dev/null || fail "sbverify rejects the $1 signature"
         ! grep -rqF "$LAUNCHER_SIGN_PASSWORD" "$work/$1" "$work/$1.log" ||
@@ -177,10 +190,28 @@ signed)
     }
     after_expiry "$work/rsa/setup.exe" "$work/rsa.pem" || fail "the timestamped signature dies with its certificate"
     ! after_expiry "$work/ecdsa/setup.exe" "$work/ecdsa.pem" || fail "a signature without a timestamp outlives its certificate"
+    # Any signer by command, which never sees the PIN; verified against a
+    # private root; timestamped by the first server whose token verifies.
+    printf '#!/bin/bash\nenv > %q\nexec osslsigncode sign -h sha256 -certs %q -key %q -in "$1" -out "$2"\n' \
+        "$work/command.env" "$work/rsa.pem" "$work/rsa.key" > "$work/sign-command"
+    command=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-command" -DLAUNCHER_SIGN_ROOTS="$work/rsa.pem")
+    bad=(500 garbage empty replay untrusted expired) && bad=("${bad[@]/#/$tsa/}")
     SECONDS=0
-    refused "$LAUNCHER_SIGN_PASSWORD" "no timestamp server answered in 3 rounds; http://127.0.0.1:1/: refused the connection; http://127.0.0.1:$(cat "$work/silent.port")/: no answer within 2 s" \
-        "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem" "-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;http://127.0.0.1:$(cat "$work/silent.port")/"
+    refused "$LAUNCHER_SIGN_PASSWORD" "no timestamp server gave a timestamp that verifies, in 3 rounds; http://127.0.0.1:1/: refused the connection; $tsa/silent: no answer within 2 s; $tsa/500: HTTP 500; $tsa/garbage: not a timestamp reply; $tsa/empty: not a timestamp reply; $tsa/replay: the token is for another file; $tsa/untrusted: the authority's root is not trusted: add it to LAUNCHER_SIGN_TIMESTAMP_CERTS; $tsa/expired: the authority's certificate expired on Jan  1 00:00:00 2021 GMT" \
+        "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;$tsa/silent;$(IFS=';'; echo "${bad[*]}")" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
     [ $SECONDS -lt 40 ] || fail "the failing servers held the build for $SECONDS s"
+    build "$work/command" "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=$(IFS=';'; echo "${bad[*]}");$tsa/good" \
+        -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
+    after_expiry "$work/command/setup.exe" "$work/rsa.pem" && ! grep -q LAUNCHER_SIGN_PASSWORD "$work/command.env" ||
+        fail "the command's signature dies with its certificate, or the command saw the PIN"
+    refused "" "expires on $(date -u -d "$(openssl x509 -in "$work/rsa.pem" -noout -enddate | cut -d= -f2)" +%F), within 30 days" \
+        "${command[@]}"
+    refused "$LAUNCHER_SIGN_PASSWORD" "signed with a non-RSA key (ecdsa-with-SHA256), and Smart App Control accepts RSA signatures alone" \
+        "${token[@]/object=rsa/object=ecdsa}" -DLAUNCHER_SIGN_CERTS="$work/ecdsa.pem"
+    # Two signings in one build folder at once: each in turn, the file left.
+    rm "$work/rsa/setup.exe" && { cmake --build "$work/rsa" --target setup > /dev/null 2>&1 & }
+    first=$! && cmake --build "$work/rsa" --target setup > /dev/null 2>&1 && wait $first && osslsigncode verify -in "$work/rsa/setup.exe" -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" > /dev/null 2>&1 ||
+        fail "two signings at once left no signed setup.exe"
     refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
     refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
@@ -191,21 +222,25 @@ signed)
     # ships reproduces; a changed byte of code, signed again, does not.
     copy_sources "$work/source"
     make_icon "$SOURCE_DIR/tests/branding/icon.txt" "$work/publisher.ico"
-    python3 - "$work" "$PROBE_EXE" "$(cat "$work/tsa.port")" <<'PY'
+    # Its installer signed with ECDSA, which Smart App Control blocks.
+    osslsigncode sign -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$PROBE_EXE" -out "$work/installer.exe" > /dev/null
+    python3 - "$work" "$work/installer.exe" "$tsa" <<'PY'
 import json, sys
-work, probe, port = sys.argv[1:]
+work, installer, tsa = sys.argv[1:]
 presets = json.load(open(f"{work}/source/release/CMakeUserPresets.example.json"))
 presets["configurePresets"][0]["cacheVariables"].update({
     "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\"",
     "LAUNCHER_COMPANY_NAME": "Contoso Ltd ",
     "LAUNCHER_SIGN_PKCS11_MODULE": "/usr/lib/softhsm/libsofthsm2.so", "LAUNCHER_SIGN_CERTS": f"{work}/rsa.pem",
     "LAUNCHER_SIGN_PKCS11_KEY": "pkcs11:token=Contoso%20Token;object=rsa;type=private",
-    "LAUNCHER_SIGN_TIMESTAMP_URL": f"http://127.0.0.1:{port}/", "LAUNCHER_SIGN_TIMESTAMP_CERTS": f"{work}/tsa.pem",
-    "LAUNCHER_MEDIUM_INSTALLER": probe, "LAUNCHER_MEDIUM_FILES": ""})
+    "LAUNCHER_SIGN_TIMESTAMP_URL": f"{tsa}/good", "LAUNCHER_SIGN_TIMESTAMP_CERTS": f"{work}/tsa.pem",
+    "LAUNCHER_MEDIUM_INSTALLER": installer, "LAUNCHER_MEDIUM_FILES": ""})
 json.dump(presets, open(f"{work}/source/CMakeUserPresets.json", "w"))
 PY
     (cd "$work/source" && cmake --workflow --preset atlas-release) > "$work/release.log" 2>&1 ||
         fail "the example release failed: $(tail -5 "$work/release.log")"
+    grep -qF "  windows/setup/setup.exe: signed with a non-RSA key" "$work/release.log" ||
+        fail "the ECDSA-signed installer was not named"
     release=$work/source/build/atlas-release
     cp "$release/setup.unsigned.exe" "$work/changed.exe"
     printf '\x90' | dd of="$work/changed.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
@@ -240,7 +275,7 @@ PY
     }
     verified 0 "reproduced: the shipped setup.exe is exactly the build of commit" "$release/setup.exe"
     verified 0 "not vouched for: the installer and the further files" "$release/medium.iso"
-    verified 0 "reproduced: the medium is exactly" --installer "$PROBE_EXE" "$release/medium.iso"
+    verified 0 "reproduced: the medium is exactly" --installer "$work/installer.exe" "$release/medium.iso"
     verified 1 "not reproduced: the first file of the medium that differs is /windows/setup/setup.exe" \
         --installer "$work/cert.pem" "$release/medium.iso"
     verified 1 "not reproduced: the first difference is in section .text" "$work/changed.signed.exe"
@@ -333,6 +368,19 @@ medium)
         fail "a medium was written without an installer"
     grep -qF "no installer named: set LAUNCHER_MEDIUM_INSTALLER" "$work/none.log" ||
         fail "no clear message: $(tail -3 "$work/none.log")"
+    # The programs Smart App Control would block are named; with
+    # LAUNCHER_MEDIUM_REQUIRE_SIGNED they are refused, as is a label longer
+    # than Joliet holds.
+    for program in windows/setup/setup.exe windows/setup/extra.dll; do
+        grep -qF "  $program: unsigned" "$work/first.log" || fail "the unsigned $program was not named"
+    done
+    for row in "LAUNCHER_MEDIUM_REQUIRE_SIGNED=ON:  windows/setup/setup.exe: unsigned" \
+               "LAUNCHER_MEDIUM_LABEL=ATLAS_2026_EDITION:a label is 1 to 16 of A-Z, 0-9 and _"; do
+        rm -rf "$work/refused"
+        ! (TARGET=medium build "$work/refused" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" -D"${row%%:*}") 2> /dev/null &&
+            grep -qF "${row#*:}" "$work/refused.log" ||
+            fail "${row%%:*} was not refused: $(tail -3 "$work/refused.log")"
+    done
     # The extracted tree's launcher starts its installer.
     status=0
     bash "$SOURCE_DIR/cmake/wine_run.sh" "$PROCESSOR" "$WINE_PREFIX" env E2E_DIR="$work/e2e" \
