@@ -1,5 +1,5 @@
 # The publisher's branding of setup.exe: the icon embedded as group 1 and the
-# version information. Sets BRANDING_RC, the resource script to build in.
+# version information. Sets BRANDING_RES, the compiled resources to link in.
 set(LAUNCHER_ICON "" CACHE FILEPATH
     "Icon (.ico) with a 32x32 and a 16x16 image; empty for the launcher's own")
 set(LAUNCHER_PRODUCT_NAME "Setup" CACHE STRING "Version information: product name")
@@ -133,6 +133,15 @@ add_custom_target(source_commit
     BYPRODUCTS ${BRANDING_SOURCE}
     VERBATIM)
 
-set(BRANDING_RC ${BRANDING_DIR}/setup.rc)
-configure_file(resources/setup.rc.in ${BRANDING_RC} @ONLY)
-set_source_files_properties(${BRANDING_RC} PROPERTIES OBJECT_DEPENDS "${icon};${manifest};${BRANDING_SOURCE}")
+# windres hands the script's path to its preprocessor through a shell (or,
+# with a temporary file, its own word splitting, which a quote in the path
+# breaks), so it is compiled in its own folder by its bare name: a '$', a '
+# or a blank in the checkout's path never reaches either.
+configure_file(resources/setup.rc.in ${BRANDING_DIR}/setup.rc @ONLY)
+set(BRANDING_RES ${BRANDING_DIR}/setup.res.obj)
+add_custom_command(OUTPUT ${BRANDING_RES}
+    COMMAND ${CMAKE_RC_COMPILER} -O coff setup.rc setup.res.obj
+    WORKING_DIRECTORY ${BRANDING_DIR}
+    DEPENDS ${BRANDING_DIR}/setup.rc ${icon} ${manifest} ${BRANDING_SOURCE}
+    COMMENT "Compiling the resources"
+    VERBATIM)

@@ -33,8 +33,3 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TARGET_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# windres hands the resource script to its preprocessor through the shell,
-# in double quotes, unless it uses a temporary file: then it runs it
-# directly, and a '$' or '`' in the checkout's path stays itself.
-set(CMAKE_RC_FLAGS_INIT "--use-temp-file")

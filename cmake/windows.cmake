@@ -28,7 +28,7 @@ else()
 endif()
 
 # The link writes setup.unsigned.exe; the target setup makes setup.exe of it.
-add_executable(setup_unsigned WIN32 ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY} launcher/memory.cpp ${BRANDING_RC})
+add_executable(setup_unsigned WIN32 ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY} launcher/memory.cpp ${BRANDING_RES})
 set_target_properties(setup_unsigned PROPERTIES OUTPUT_NAME setup.unsigned
                                                 RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                                                 LINK_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/setup-i686.ld)
