@@ -33,11 +33,11 @@ missing() {  # package...: those not installed
     done
 }
 
-# apt's own reason, in one line: its errors, and the first unmet dependency
-# that is the cause rather than a consequence.
+# apt's own reason, in one line: its errors, each index it could not fetch,
+# and the first unmet dependency that is the cause rather than a consequence.
 apt_reason() {  # log
     local errors cause
-    errors=$(sed -n 's/^E: //p' "$1" | tr '\n' ' ')
+    errors=$(sed -n -e 's/^E: //p' -e 's/^W: \(Failed to fetch .*\)/\1/p' "$1" | tr -s ' \n' ' ')
     cause=$(grep -m1 -E ' : Depends: .*(not installable|is to be installed)' "$1" ||
         grep -m1 ' : Depends: ' "$1" || true)
     echo "${errors% }${cause:+ ($(tr -s ' ' <<<"${cause# }"))}"
