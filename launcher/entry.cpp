@@ -14,7 +14,8 @@ enum { COMMAND_LINE_CHARACTERS = 32768 };
 
 const char SHELL32_NAME[] = "\\shell32.dll";
 const char MPR_NAME[] = "\\mpr.dll";
-static_assert(sizeof SHELL32_NAME <= SYSTEM_LIBRARY_NAME_SIZE, "the system directory leaves it room");
+static_assert(sizeof SHELL32_NAME <= SYSTEM_LIBRARY_NAME_SIZE && sizeof MPR_NAME <= SYSTEM_LIBRARY_NAME_SIZE,
+              "the system directory leaves them room");
 
 #ifndef ERROR_ELEVATION_REQUIRED
 #define ERROR_ELEVATION_REQUIRED 740L

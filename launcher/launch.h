@@ -33,8 +33,8 @@ bool BeginsWithDrive(const wchar_t* path);
 // share holds the network's name for the drive of path (\\server\share);
 // it becomes that name followed by the rest of path after its drive. Returns
 // 0, or -1 when the result would be longer than 259 characters or share is
-// no \\server name (nothing else may be started); share is then unchanged. share has
-// COMMAND_FIELD_SIZE characters.
+// no \\server name (nothing else may be started); share is then unchanged.
+// share has COMMAND_FIELD_SIZE characters.
 int ComposeShareName(wchar_t* share, const wchar_t* path);
 
 // Whether two wide texts are the same, character for character.
