@@ -11,10 +11,7 @@ cd "$(dirname "$0")"
 export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed (exit status $?); its output above says why" >&2' ERR
 source cmake/host_arch.sh
-if character=$(unbuildable_path_character "$PWD"); then
-    echo "test.sh: CMake cannot build in a folder whose path holds $character: $PWD; move the checkout" >&2
-    exit 2
-fi
+require_buildable_checkout
 bash cmake/install-deps.sh
 if windows_i686_runs; then
     echo "== 32-bit x86 code runs natively here: the runtime suite runs for both builds"

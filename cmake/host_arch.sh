@@ -71,6 +71,15 @@ unbuildable_path_character() {  # path
     return 1
 }
 
+# Ends the calling script, before any CMake run, where the checkout (the
+# current folder) is one of those.
+require_buildable_checkout() {
+    local character
+    character=$(unbuildable_path_character "$PWD") || return 0
+    echo "$(basename "$0"): CMake cannot build in a folder whose path holds $character: $PWD; move the checkout" >&2
+    exit 2
+}
+
 # Whether Wine's 32-bit half is installed: a mirror mid-sync can leave it
 # uninstallable (cmake/install-deps.sh says why).
 wine32_installed() { [ -x /usr/lib/wine/wine ]; }

@@ -2,10 +2,7 @@
 # build this host runs natively (the shipped 32-bit one, or else the 64-bit
 # one), builds the named targets of it, and starts its programs under Wine.
 source cmake/host_arch.sh
-if character=$(unbuildable_path_character "$PWD"); then
-    echo "$(basename "$0"): CMake cannot build in a folder whose path holds $character: $PWD; move the checkout" >&2
-    exit 2
-fi
+require_buildable_checkout
 if windows_i686_runs; then
     windows_preset=windows windows_arch=i686
 else
