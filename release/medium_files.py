@@ -227,7 +227,8 @@ def compare(tree, iso):
 
 
 def signing_key(program):
-    """The public-key algorithm of a program's signature, or None."""
+    """The public-key algorithm of a program's signature, as the signature
+    records it, or None where it has none."""
     with tempfile.TemporaryDirectory() as work:
         signature = os.path.join(work, "signature.pem")
         if subprocess.run(["osslsigncode", "extract-signature", "-pem", "-in", program, "-out", signature],

@@ -35,6 +35,8 @@ import time
 import urllib.error
 import urllib.request
 
+from medium_files import signing_key  # the medium judges the programs it ships the same way
+
 OSSLSIGNCODE = os.environ.get("OSSLSIGNCODE", "osslsigncode")
 WAIT = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_WAIT", "60"))
 PAUSE = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_PAUSE", "10"))
@@ -79,14 +81,6 @@ def signer_expiry(said):
     if not found:
         raise Failed("the signature names no signer's certificate")
     return date_of(found.group(1))
-
-
-def key_algorithm(signed, work):
-    """The signer's public-key algorithm, as the signature records it."""
-    detached = os.path.join(work, "algorithm.pem")
-    run([OSSLSIGNCODE, "extract-signature", "-pem", "-in", signed, "-out", detached])
-    found = re.search(r"digest_enc_alg:\s*algorithm: (\S+)", run(["openssl", "pkcs7", "-in", detached, "-print"])[1])
-    return found.group(1) if found else "unknown"
 
 
 def probe(server):
@@ -143,7 +137,7 @@ def token_reason(said):
 
 class Signing:
     def __init__(self, linked, exe, product, url, servers, timestamp_certs, roots, allow_non_rsa, route):
-        self.linked, self.exe, self.url, self.route = linked, exe, url, route
+        self.linked, self.exe, self.route = linked, exe, route
         self.servers = [server for server in servers.split(";") if server]
         self.timestamp_certs, self.roots = timestamp_certs, roots
         self.allow_non_rsa = allow_non_rsa.upper() in ("ON", "1", "TRUE", "YES", "Y")
@@ -248,7 +242,7 @@ class Signing:
         self.timestamp_roots = os.path.join(self.work, "timestamp-roots.pem")
         self.write(self.chain, certificates, SYSTEM_ROOTS, self.roots)
         self.write(self.timestamp_roots, SYSTEM_ROOTS, self.timestamp_certs)
-        algorithm = key_algorithm(self.signed, self.work)
+        algorithm = signing_key(self.signed) or "unknown"
         if "rsa" not in algorithm.lower() and not self.allow_non_rsa:
             raise Failed(f"signed with a non-RSA key ({algorithm}), and Smart App Control accepts RSA signatures "
                          "alone: sign with an RSA key, or set LAUNCHER_SIGN_ALLOW_NON_RSA=ON where your users "

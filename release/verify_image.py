@@ -17,6 +17,7 @@ rebuild could be made).
 """
 import calendar
 import contextlib
+import filecmp
 import hashlib
 import os
 import re
@@ -28,6 +29,8 @@ import tempfile
 
 import pefile
 import pycdlib
+
+from medium_files import listing_of_image
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LAUNCHER_LIMIT = 8 << 20  # far past any launcher, icon and signature chain included
@@ -199,13 +202,11 @@ def kept(path):
     return copy
 
 
-def rebuild(tree, facts, data, work):
-    """The launcher built from tree with the branding of the image."""
+def rebuild(tree, facts, shipped, work):
+    """The launcher built from tree with the branding of the shipped image."""
     icon = os.path.join(work, "icon.ico")
-    with open(os.path.join(work, "shipped.exe"), "wb") as file:
-        file.write(data)
     with open(icon, "wb") as file:
-        run_icon = subprocess.run(["wrestool", "-x", "--type=14", "--name=1", os.path.join(work, "shipped.exe")],
+        run_icon = subprocess.run(["wrestool", "-x", "--type=14", "--name=1", shipped],
                                   stdout=file, stderr=subprocess.DEVNULL)
     settings = dict(facts["branding"], LAUNCHER_ICON=icon if run_icon.returncode == 0 and os.path.getsize(icon) else "")
     settings_file = os.path.join(work, "branding.cmake")
@@ -342,13 +343,14 @@ def medium_shape(path):
     return label, kinds[0] if kinds else None
 
 
-def medium_files(medium):
-    """Each file of a Joliet tree, as (path, record)."""
+def extents(medium, tree):
+    """Each file of a tree (joliet_path or iso_path): its first extent's
+    place and length, by its path."""
     found = {}
-    for directory, _, names in medium.walk(joliet_path="/"):
+    for directory, _, names in medium.walk(**{tree: "/"}):
         for name in names:
-            path = f"{directory.rstrip('/')}/{name}"
-            found[path] = medium.get_record(joliet_path=path)
+            record = medium.get_record(**{tree: f"{directory.rstrip('/')}/{name}"})
+            found[f"{directory.rstrip('/')}/{name}"] = (record.extent_location(), record.get_data_length())
     return found
 
 
@@ -372,14 +374,8 @@ def read_medium(path):
     medium = pycdlib.PyCdlib()
     medium.open(path)
     try:
-        joliet = medium_files(medium)
-        plain = {}
-        for directory, _, names in medium.walk(iso_path="/"):
-            for name in names:
-                record = medium.get_record(iso_path=f"{directory.rstrip('/')}/{name}")
-                plain[record.extent_location()] = record.get_data_length()
-        listed = {record.extent_location(): record.get_data_length() for record in joliet.values()}
-        if len(plain) != len(listed) or plain != listed:
+        joliet = extents(medium, "joliet_path")
+        if sorted(joliet.values()) != sorted(extents(medium, "iso_path").values()):
             extra = "an ISO 9660 tree and a Joliet tree that do not list the same files"
         if "/setup.exe" not in joliet:
             raise Refused("an ISO image without setup.exe at its root")
@@ -396,42 +392,34 @@ def read_medium(path):
 
 
 def differing_file(rebuilt, shipped):
-    """The first path whose content or size differs between two media."""
+    """The first path whose content or size differs between two media,
+    listed as the medium's own read-back lists them."""
+    listings = [listing_of_image(rebuilt), listing_of_image(shipped)]
     media = [pycdlib.PyCdlib(), pycdlib.PyCdlib()]
     for medium, path in zip(media, (rebuilt, shipped)):
         medium.open(path)
     try:
-        files = [medium_files(medium) for medium in media]
-        for path in sorted(set(files[0]) | set(files[1])):
-            if path not in files[0] or path not in files[1]:
-                return f"{path}, which only the {'shipped' if path in files[1] else 'rebuilt'} medium holds"
-            digests = []
-            for medium, listed in zip(media, files):
-                if listed[path].get_data_length() != files[0][path].get_data_length():
-                    return f"{path} (its size)"
-                digest = hashlib.sha256()
-                with tempfile.TemporaryFile() as out:
-                    medium.get_file_from_iso_fp(out, joliet_path=path)
-                    out.seek(0)
-                    for chunk in iter(lambda: out.read(1 << 20), b""):
-                        digest.update(chunk)
-                digests.append(digest.digest())
-            if digests[0] != digests[1]:
-                return path
+        for path in sorted(set(listings[0]) | set(listings[1])):
+            if path not in listings[0] or path not in listings[1]:
+                return f"/{path}, which only the {'shipped' if path in listings[1] else 'rebuilt'} medium holds"
+            if listings[0][path] != listings[1][path]:
+                return f"/{path} (its size, or its kind)"
+            if listings[0][path][0] == "file":
+                digests = []
+                for medium in media:
+                    digest = hashlib.sha256()
+                    with tempfile.TemporaryFile() as out:
+                        medium.get_file_from_iso_fp(out, joliet_path=f"/{path}")
+                        out.seek(0)
+                        for chunk in iter(lambda: out.read(1 << 20), b""):
+                            digest.update(chunk)
+                    digests.append(digest.digest())
+                if digests[0] != digests[1]:
+                    return f"/{path}"
         return "the image's layout, though every file is the same"
     finally:
         for medium in media:
             medium.close()
-
-
-def same_file(a, b):
-    with open(a, "rb") as first, open(b, "rb") as second:
-        while True:
-            chunk = first.read(1 << 20)
-            if chunk != second.read(1 << 20):
-                return False
-            if not chunk:
-                return True
 
 
 def verify(path, installer, files, work):
@@ -461,7 +449,7 @@ def verify(path, installer, files, work):
     if extra:
         raise NotReproduced(f"the file holds {extra}")
     with worktree(facts["source"], work) as (commit, tree):
-        built = rebuild(tree, facts, stripped, work)
+        built = rebuild(tree, facts, shipped, work)
         if built != stripped:
             explain(built, stripped, facts, work)
             print(f"  rebuilt: commit {commit}")
@@ -481,7 +469,7 @@ def verify(path, installer, files, work):
                      env=dict(HERMETIC, SOURCE_DATE_EPOCH=str(date)))
         if result.returncode:
             raise Refused(f"the medium could not be rebuilt: {result.stderr.strip().splitlines()[0]}")
-        if not same_file(os.path.join(work, "medium.iso"), path):
+        if not filecmp.cmp(os.path.join(work, "medium.iso"), path, shallow=False):
             raise NotReproduced(f"the first file of the medium that differs is "
                                 f"{differing_file(os.path.join(work, 'medium.iso'), path)}")
         print(f"reproduced: the medium is exactly the one commit {commit} makes of the shipped setup.exe, "
