@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What this host runs: the one place that answers whether 32-bit x86 code runs
 # here natively, not through an emulator. The install script, the tests, the
 # demo and the benchmark all follow its answer.

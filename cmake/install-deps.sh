@@ -9,15 +9,19 @@
 # the lists apt has. It fails only when a needed package cannot be
 # installed, naming the packages and apt's reason in one line.
 set -euo pipefail
+# shellcheck source=cmake/host_arch.sh
 source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
-packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest python3
+packages=(cmake make g++ clang libclang-rt-14-dev llvm googletest python3 shellcheck
     mingw-w64 wine wine64 locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
-    softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
-# Wine's 32-bit half runs the shipped 32-bit launcher. It is tried, but a
-# mirror mid-sync can leave it with no solution (its i386 libraries must
-# match the amd64 ones to the version), and then its suite is skipped with
-# the reason rather than nothing running at all.
+    python3-asn1crypto softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
+# Wine's 32-bit half runs the shipped 32-bit launcher. Its i386 libraries
+# must match the amd64 ones to the version, so it goes into one transaction
+# with the rest, each such library pinned in both architectures to the
+# newest version both indexes offer (matching_versions.py): alone, the amd64
+# half would take the security archive's newer libraries, whose i386 twins a
+# mirror mid-sync may lack. Where even that has no solution, the rest is
+# installed without it and its suite is skipped with the reason.
 optional=(wine32:i386)
 # Where 32-bit programs do not start, the shipped 32-bit launcher runs under
 # user-mode emulation in one end-to-end case.
@@ -43,7 +47,7 @@ apt_reason() {  # log
     echo "${errors% }${cause:+ ($(tr -s ' ' <<<"${cause# }"))}"
 }
 
-updated= lists_incomplete=
+updated='' lists_incomplete=''
 update_lists() {
     [ -z "$updated" ] || return 0
     updated=1
@@ -58,11 +62,12 @@ update_lists() {
     rm -f "$log"
 }
 
+# Never removes a package; downgrades only what matching_versions.py pins.
 install() {  # package...: returns 1 with apt's reason in reason
     local log status=0
     log=$(mktemp)
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "$@" > "$log" 2>&1 || status=$?
+        apt-get install -y -q --no-install-recommends --no-remove --allow-downgrades "$@" > "$log" 2>&1 || status=$?
     reason=$(apt_reason "$log")$lists_incomplete
     rm -f "$log"
     return $status
@@ -73,22 +78,28 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
 fi
 mapfile -t needed < <(missing "${packages[@]}")
-if [ ${#needed[@]} -gt 0 ]; then
-    echo "installing: ${needed[*]}"
-    update_lists
-    install "${needed[@]}" || {
-        echo "install-deps: cannot install $(missing "${needed[@]}" | tr '\n' ' ')- $reason" >&2
-        exit 1
-    }
-fi
 mapfile -t wanted < <(missing "${optional[@]}")
-if [ ${#wanted[@]} -gt 0 ]; then
-    echo "installing, where it can: ${wanted[*]}"
+if [ ${#needed[@]} -gt 0 ] || [ ${#wanted[@]} -gt 0 ]; then
+    all=("${needed[@]}" "${wanted[@]}")
+    echo "installing: ${all[*]}"
     update_lists
-    install "${wanted[@]}" ||
-        echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $reason" >&2
+    pins=()
+    if [ ${#wanted[@]} -gt 0 ]; then
+        /usr/bin/python3 -c 'import apt_pkg' 2> /dev/null || install python3-apt || true
+        mapfile -t pins < <(/usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/matching_versions.py" \
+            "${needed[@]}" "${wanted[@]}")
+    fi
+    if ! install "${needed[@]}" "${wanted[@]}" "${pins[@]}"; then
+        if [ ${#wanted[@]} -gt 0 ]; then
+            echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $reason" >&2
+            [ ${#needed[@]} -eq 0 ] || echo "installing without it: ${needed[*]}"
+        fi
+        [ ${#needed[@]} -eq 0 ] || install "${needed[@]}" || {
+            echo "install-deps: cannot install $(missing "${needed[@]}" | tr '\n' ' ')- $reason" >&2
+            exit 1
+        }
+    fi
 fi
-
 # Without the locale generated Wine silently falls back to another code page.
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
     "${as_root[@]}" sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen

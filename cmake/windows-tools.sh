@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by demo.sh and bench.sh from the top of the tree: picks the Windows
 # build this host runs natively (the shipped 32-bit one, or else the 64-bit
 # one), builds the named targets of it, and starts its programs under Wine.

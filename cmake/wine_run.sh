@@ -40,6 +40,7 @@ WINE_TREE=$(dirname "$WINEPREFIX")
 
 case "$arch" in
 i686)
+    # shellcheck source=cmake/host_arch.sh
     source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
     if ! windows_i686_runs; then
         echo "skipped: the 32-bit build does not run here: $host_32bit_reason"

@@ -24,7 +24,12 @@ files=$(dirname "${BASH_SOURCE[0]}")/medium_files.py
 export LC_ALL=C.UTF-8
 python=/usr/bin/python3
 partial_tree=$tree.partial partial_iso=$iso.partial log=$iso.log
-trap 'status=$?; rm -rf "$partial_tree" "$partial_iso" "$log"; [ $status = 0 ] || rm -rf "$tree" "$iso"' EXIT
+clean_up() {
+    local status=$?
+    rm -rf "$partial_tree" "$partial_iso" "$log"
+    [ $status = 0 ] || rm -rf "$tree" "$iso"
+}
+trap clean_up EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 fail() {

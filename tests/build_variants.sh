@@ -6,12 +6,22 @@
 # usage: build_variants.sh reproducible|branding|icon_rejected|signed|medium
 # Environment: SOURCE_DIR, WORK_DIR, TOOLCHAIN, PROCESSOR; for medium also
 # PROBE_EXE, STARTER_EXE, and WINE_PREFIX for cmake/wine_run.sh.
-set -euo pipefail
+set -Eeuo pipefail
 mode=$1
 work="$WORK_DIR/$mode"
 rm -rf "$work"
 mkdir -p "$work"
 fail() { echo "FAIL $mode: $*" >&2; exit 1; }
+# A step that fails unguarded is named, with its line: its own output may
+# have gone to a log or nowhere. (Once: with -E a function's caller fails too.)
+named_failure=''
+name_failure() {  # line, command
+    local status=$?
+    [ -z "$named_failure" ] || return 0
+    named_failure=1
+    echo "FAIL $mode: line $1: \"$2\" failed (exit status $status)" >&2
+}
+trap 'name_failure "$LINENO" "$BASH_COMMAND"' ERR
 
 configure() {  # build tree, cache settings...
     local tree=$1
@@ -144,9 +154,10 @@ signed)
     mkdir "$work/tsa" && printf '[ca]\ndefault_ca=c\n[c]\ndatabase=%s/index\nnew_certs_dir=%s\nserial=%s/serial\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n[x]\nextendedKeyUsage=critical,timeStamping\n' \
         "$work/tsa" "$work/tsa" "$work/tsa" > "$work/tsa/ca.cnf" && touch "$work/tsa/index" && echo 01 > "$work/tsa/serial"
     for name in good untrusted expired; do
+        # The expired authority is a request, signed below with past dates.
+        out=(-x509 -days 3650 -out "$work/tsa/$name.pem") && [ $name != expired ] || out=(-out "$work/tsa/$name.csr")
         openssl req -newkey rsa:2048 -nodes -subj "/CN=Contoso TSA $name" -keyout "$work/tsa/$name.key" \
-            $([ $name = expired ] && echo -out "$work/tsa/$name.csr" || echo -x509 -days 3650 -out "$work/tsa/$name.pem") \
-            -addext extendedKeyUsage=critical,timeStamping 2> /dev/null
+            "${out[@]}" -addext extendedKeyUsage=critical,timeStamping 2> /dev/null
         [ $name != expired ] || openssl ca -batch -config "$work/tsa/ca.cnf" -selfsign -keyfile "$work/tsa/$name.key" \
             -in "$work/tsa/$name.csr" -startdate 20200101000000Z -enddate 20210101000000Z -extensions x \
             -out "$work/tsa/$name.pem" > /dev/null 2>&1
@@ -166,7 +177,8 @@ signed)
     sizes=""
     for row in "rsa 01 rsa:2048" "ecdsa 02 ec -pkeyopt ec_paramgen_curve:P-256"; do
         set -- $row
-        openssl req -x509 -newkey "${@:3}" -nodes -days $([ $1 = rsa ] && echo 2 || echo 60) -subj "/CN=Contoso $1" \
+        days=60 && [ "$1" != rsa ] || days=2
+        openssl req -x509 -newkey "${@:3}" -nodes -days $days -subj "/CN=Contoso $1" \
             -keyout "$work/$1.key" -out "$work/$1.pem" 2> /dev/null
         softhsm2-util --import "$work/$1.key" --token "Contoso Token" --label "$1" --id "$2" \
             --pin "$LAUNCHER_SIGN_PASSWORD" > /dev/null

@@ -11,6 +11,7 @@
 # E2E_DIR, WINE_PREFIX (the 64-bit build's prefix).
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=cmake/host_arch.sh
 source "$source_dir/cmake/host_arch.sh"
 skip() { echo "skipped: $*"; exit 77; }
 fail() { echo "FAIL emulated: $*" >&2; exit 1; }

@@ -16,6 +16,7 @@ fail() { echo "FAIL $case_name: $*" >&2; exit 1; }
 
 # The build folder is T: under Wine (wine_run.sh), so no case meets the
 # letters of the checkout's own path: each puts the names it tests there itself.
+# shellcheck source=cmake/wine_run.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../cmake/wine_run.sh"
 
 # A tree with the launcher at its root and the probe as its installer.
@@ -194,10 +195,12 @@ share_ansi | share_wide | share_local | share_unnamed)
     # Wine's own processes keep the builtins.
     system=$WINEPREFIX/drive_c/windows/system32
     [ "$WINE" != /usr/lib/wine/wine ] || [ ! -d "${system%32}wow64" ] || system=${system%32}wow64
-    for dll in "mpr $MPR_STANDIN" "shell32 $SHELL32_STANDIN"; do
-        set -- $dll  # whole, under a temporary name: cases side by side may load it
-        cmp -s "$2" "$system/$1.dll" || { cp "$2" "$system/$1.$$" && mv "$system/$1.$$" "$system/$1.dll"; }
-        "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\launcher.exe\DllOverrides' /v $1 /d native /f > /dev/null 2>&1
+    for dll in mpr shell32; do
+        standin=$MPR_STANDIN && [ $dll = mpr ] || standin=$SHELL32_STANDIN
+        # Whole, under a temporary name: cases side by side may load it.
+        cmp -s "$standin" "$system/$dll.dll" ||
+            { cp "$standin" "$system/$dll.$$" && mv "$system/$dll.$$" "$system/$dll.dll"; }
+        "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\launcher.exe\DllOverrides' /v $dll /d native /f > /dev/null 2>&1
     done
     # Both drives are the folder of all cases, so cases side by side agree.
     ln -sfn "$E2E_DIR" "$WINEPREFIX/dosdevices/n:" && ln -sfn "$E2E_DIR" "$WINEPREFIX/dosdevices/o:"
@@ -209,7 +212,7 @@ share_ansi | share_wide | share_local | share_unnamed)
     esac
     folder="$case_name\\$folder"
     make_tree "$work/${folder#*\\}" launcher.exe
-    export STANDIN_SHELL_RECORD=$(win_path "$work/shell.record")
+    STANDIN_SHELL_RECORD=$(win_path "$work/shell.record") && export STANDIN_SHELL_RECORD
     STARTER_FAULT=$fault run_starter "$wide" "\"$root\\$folder\\launcher.exe\" /s"
     [ "$status" = 0x00000000 ] || fail "exit status $status, expected 0x00000000"
     [ "$(cat "$work/shell.record" 2> /dev/null)" = "$named\\$folder\\windows\\setup\\setup.exe" ] ||

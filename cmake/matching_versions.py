@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""Prints the pins that let Wine's 32-bit half be installed beside its amd64
+half: NAME:ARCH=VERSION, one a line, for apt-get install.
+
+A library installed for both architectures (Multi-Arch: same) must have the
+same version in both. apt takes the newest version each architecture offers,
+and while a mirror's security archive has an i386 index older than its amd64
+one, those differ and the i386 library has no solution. So each such library
+in the closure of the packages asked for is pinned, in both architectures,
+to the newest version both offer (a downgrade where the amd64 one installed is
+newer than any i386 one; the line then says so on standard error).
+
+Usage: matching_versions.py PACKAGE[:ARCH]...
+"""
+import functools
+import sys
+
+import apt_pkg
+
+ARCHES = ("amd64", "i386")
+DEPENDS = ("Depends", "PreDepends")
+
+
+def offered(package):
+    """The versions apt can install, or has installed, of a package."""
+    return {v.ver_str: v for v in package.version_list
+            if v.downloadable or v == package.current_ver}
+
+
+def closure(cache, depcache, roots):
+    """The packages apt would take for the roots: their candidates'
+    dependencies, the first alternative that can be had of each."""
+    seen, todo = set(), list(roots)
+    while todo:
+        package = todo.pop()
+        if package.id in seen:
+            continue
+        seen.add(package.id)
+        version = depcache.get_candidate_ver(package) or package.current_ver
+        if version is None:
+            continue
+        for kind in DEPENDS:
+            for alternatives in version.depends_list.get(kind, []):
+                for dependency in alternatives:
+                    target = dependency.target_pkg
+                    if target.has_versions:
+                        todo.append(target)
+                        break
+    return [p for p in cache.packages if p.id in seen]
+
+
+def main(specs):
+    apt_pkg.init()
+    cache = apt_pkg.Cache(None)
+    depcache = apt_pkg.DepCache(cache)
+    newest = functools.cmp_to_key(apt_pkg.version_compare)
+    roots = [cache[spec.split(":")[0], spec.split(":")[1] if ":" in spec else ARCHES[0]]
+             for spec in specs]
+    pins = {}  # (name, arch): version
+
+    def pin(package, version):
+        pins[package.name, package.architecture] = version.ver_str
+        depcache.set_candidate_ver(package, version)
+        # An installed package that asks for exactly the installed version
+        # (a library's -dev package) moves with it, or apt would remove it.
+        installed = package.current_ver
+        if installed is None or installed.ver_str == version.ver_str:
+            return
+        for dependency in package.rev_depends_list:
+            user = dependency.parent_pkg
+            if (dependency.parent_ver == user.current_ver and dependency.comp_type == "="
+                    and (user.name, user.architecture) not in pins):
+                same = offered(user).get(version.ver_str)
+                if same is not None:
+                    pin(user, same)
+
+    changed = True
+    while changed:  # a pinned version may depend on other libraries
+        changed = False
+        taken = closure(cache, depcache, roots)
+        taken_ids = {p.id for p in taken}
+        for package in taken:
+            if package.architecture != "i386" or (package.name, "i386") in pins:
+                continue
+            candidate = depcache.get_candidate_ver(package)
+            if candidate is None or candidate.multi_arch != candidate.MULTI_ARCH_SAME:
+                continue
+            try:
+                twin = cache[package.name, "amd64"]
+            except KeyError:
+                continue
+            installed, theirs = twin.current_ver, depcache.get_candidate_ver(twin)
+            if installed is None and twin.id not in taken_ids:
+                continue  # only the i386 one is installed: nothing to match
+            if (theirs is not None and theirs.ver_str == candidate.ver_str
+                    and (installed is None or installed.ver_str == candidate.ver_str)):
+                continue
+            both = {arch: offered(cache[package.name, arch]) for arch in ARCHES}
+            common = sorted(set(both["amd64"]) & set(both["i386"]), key=newest)
+            if not common:
+                continue  # apt's own reason will name it
+            if installed is not None and installed.ver_str in common:
+                common.append(installed.ver_str)  # kept as it is, where it can be
+            pin(twin, both["amd64"][common[-1]])
+            pin(package, both["i386"][common[-1]])
+            changed = True
+    for (name, arch), version in sorted(pins.items()):
+        print(f"{name}:{arch}={version}")
+        installed = cache[name, arch].current_ver
+        if installed is not None and apt_pkg.version_compare(installed.ver_str, version) > 0:
+            print(f"install-deps: {name}:{arch} goes back from {installed.ver_str} to {version},"
+                  " the newest version the i386 index has", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
