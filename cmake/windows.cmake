@@ -1,5 +1,12 @@
 # Windows build: setup.exe as shipped, and its tests under Wine.
 enable_language(RC)
+# The command lines are short enough on a Linux host without response files,
+# into which CMake writes a '$' of the checkout's path doubled, as for make.
+foreach(language IN ITEMS C CXX RC)
+    foreach(kind IN ITEMS INCLUDES OBJECTS LIBRARIES)
+        set(CMAKE_${language}_USE_RESPONSE_FILE_FOR_${kind} 0)
+    endforeach()
+endforeach()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 include(cmake/branding.cmake)
 
