@@ -151,18 +151,19 @@ signed)
     # Local timestamp authorities (tests/tsa.py): a good one, and ones that
     # answer wrongly, each with its reason; a port that refuses. The RSA key
     # is stamped by the last of a list, ECDSA not at all.
-    mkdir "$work/tsa" && printf '[ca]\ndefault_ca=c\n[c]\ndatabase=%s/index\nnew_certs_dir=%s\nserial=%s/serial\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n[x]\nextendedKeyUsage=critical,timeStamping\n' \
-        "$work/tsa" "$work/tsa" "$work/tsa" > "$work/tsa/ca.cnf" && touch "$work/tsa/index" && echo 01 > "$work/tsa/serial"
+    # Their configurations name files relative to their folder, where OpenSSL
+    # runs: it would read a quote or a '$' of the checkout's path as its own.
+    mkdir "$work/tsa" && printf '[ca]\ndefault_ca=c\n[c]\ndatabase=index\nnew_certs_dir=.\nserial=serial\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n[x]\nextendedKeyUsage=critical,timeStamping\n' \
+        > "$work/tsa/ca.cnf" && touch "$work/tsa/index" && echo 01 > "$work/tsa/serial"
     for name in good untrusted expired; do
         # The expired authority is a request, signed below with past dates.
         out=(-x509 -days 3650 -out "$work/tsa/$name.pem") && [ $name != expired ] || out=(-out "$work/tsa/$name.csr")
         openssl req -newkey rsa:2048 -nodes -subj "/CN=Contoso TSA $name" -keyout "$work/tsa/$name.key" \
             "${out[@]}" -addext extendedKeyUsage=critical,timeStamping 2> /dev/null
-        [ $name != expired ] || openssl ca -batch -config "$work/tsa/ca.cnf" -selfsign -keyfile "$work/tsa/$name.key" \
-            -in "$work/tsa/$name.csr" -startdate 20200101000000Z -enddate 20210101000000Z -extensions x \
-            -out "$work/tsa/$name.pem" > /dev/null 2>&1
-        printf '[tsa]\ndefault_tsa=t\n[t]\nserial=%s\nsigner_cert=%s\nsigner_key=%s\nsigner_digest=sha256\ndefault_policy=1.2.3.4\ndigests=sha256\n' \
-            "$work/tsa/$name.serial" "$work/tsa/$name.pem" "$work/tsa/$name.key" > "$work/tsa/$name.cnf" && echo 01 > "$work/tsa/$name.serial"
+        [ $name != expired ] || (cd "$work/tsa" && openssl ca -batch -config ca.cnf -selfsign -keyfile $name.key \
+            -in $name.csr -startdate 20200101000000Z -enddate 20210101000000Z -extensions x -out $name.pem > /dev/null 2>&1)
+        printf '[tsa]\ndefault_tsa=t\n[t]\nserial=%s.serial\nsigner_cert=%s.pem\nsigner_key=%s.key\nsigner_digest=sha256\ndefault_policy=1.2.3.4\ndigests=sha256\n' \
+            $name $name $name > "$work/tsa/$name.cnf" && echo 01 > "$work/tsa/$name.serial"
         [ $name = untrusted ] || cat "$work/tsa/$name.pem" >> "$work/tsa.pem"
     done
     python3 "$SOURCE_DIR/tests/tsa.py" "$work/tsa.port" "$work/tsa" &

@@ -8,9 +8,10 @@ of the authority DIR/good.cnf for another file.
 usage: tsa.py PORT_FILE DIR"""
 import http.server, os, subprocess, sys, time
 
-def reply(config, query):
-    return subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile", "/dev/stdin",
-                           "-out", "/dev/stdout"], input=query, capture_output=True).stdout
+def reply(config, query):  # the configuration names its files relative to its folder
+    return subprocess.run(["openssl", "ts", "-reply", "-config", os.path.basename(config), "-queryfile",
+                           "/dev/stdin", "-out", "/dev/stdout"], input=query, capture_output=True,
+                          cwd=os.path.dirname(config)).stdout
 
 class Authority(http.server.BaseHTTPRequestHandler):
     log_message = lambda *arguments: None

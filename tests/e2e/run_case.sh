@@ -193,8 +193,9 @@ share_ansi | share_wide | share_local | share_unnamed)
     # \\server\share, O: a network drive it cannot name) and SHELL32 (it
     # records what it is asked to start) are native for launcher.exe alone;
     # Wine's own processes keep the builtins.
+    # (A 32-bit launcher in a 64-bit prefix loads its DLLs from syswow64.)
     system=$WINEPREFIX/drive_c/windows/system32
-    [ "$WINE" != /usr/lib/wine/wine ] || [ ! -d "${system%32}wow64" ] || system=${system%32}wow64
+    [ "$WINE" != /usr/lib/wine/wine ] || [ ! -d "${system%system32}syswow64" ] || system=${system%system32}syswow64
     for dll in mpr shell32; do
         standin=$MPR_STANDIN && [ $dll = mpr ] || standin=$SHELL32_STANDIN
         # Whole, under a temporary name: cases side by side may load it.
