@@ -12,6 +12,6 @@ target_include_directories(platform_standin PUBLIC standin)
 target_compile_options(platform_standin PUBLIC ${SANITIZERS} PRIVATE ${LAUNCHER_WARNINGS})
 target_link_options(platform_standin PUBLIC ${SANITIZERS})
 
-add_library(launcher_core STATIC ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY})
+add_library(launcher_core STATIC ${LAUNCHER_SOURCES} ${DEPLOYMENT_SOURCES} ${LAUNCHER_ENTRY})
 target_compile_options(launcher_core PRIVATE ${LAUNCHER_WARNINGS})
 target_link_libraries(launcher_core PUBLIC platform_standin)

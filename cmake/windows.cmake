@@ -47,7 +47,7 @@ set(SETUP_EXE ${CMAKE_CURRENT_BINARY_DIR}/setup.exe)
 include(release/ship.cmake)
 
 # The same text work for the unit tests, which bring their own runtime.
-add_library(launcher_core STATIC ${LAUNCHER_SOURCES})
+add_library(launcher_core STATIC ${LAUNCHER_SOURCES} ${DEPLOYMENT_SOURCES})
 target_compile_options(launcher_core PRIVATE -Os ${LAUNCHER_WARNINGS})
 
 # Every Windows-side program of the tests runs under Wine, in a prefix of the

@@ -1,6 +1,8 @@
 #include "../launcher/launch.h"
+#include "../launcher/arguments.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -188,6 +190,65 @@ TEST(ComposeInstallerCommandW, NamesTheCodePageCannotHold) {
         EXPECT_TRUE(command == row.command) << row.commandLine.size();
         EXPECT_EQ(command[COMMAND_FIELD_SIZE], L'#') << "wrote past the field";
     }
+}
+
+// The deployment build: the first argument is the launcher's path, and the
+// rest follows the installer's, as given. A command line both routes hold
+// composes the same on both.
+TEST(ComposeDeploymentCommand, PassesTheRestOnAsGiven) {
+    const int SIZE = 300;  // room for the longest row below
+    const std::string installer = "windows\\setup\\setup.exe";
+    const struct {
+        unsigned codePage;
+        std::string commandLine, command;
+        int status;
+    } rows[] = {
+        {CP_1252, "\"D:\\setup.exe\" /S /v\"/qn REBOOT=ReallySuppress\" /log \"C:\\a b\\x.log\"",
+         "\"D:\\" + installer + "\" /S /v\"/qn REBOOT=ReallySuppress\" /log \"C:\\a b\\x.log\"", 0},
+        {CP_1252, "\"D:\\My Disc\\setup.exe\"", Quoted("D:\\My Disc\\" + installer), 0},
+        {CP_1252, "\"D:\\setup.exe\" \t ", Quoted("D:\\" + installer), 0},
+        {CP_1252, "\"D:\\setup.exe\"/S", Quoted("D:\\" + installer) + " /S", 0},
+        {CP_1252, "D:\\setup.exe\t \t/S  x ", Quoted("D:\\" + installer) + " /S  x ", 0},
+        {CP_1252, "setup.exe /S", Quoted(installer) + " /S", 0},
+        {CP_1252, "", Quoted(installer), 0},
+        // Unquoted, a path with a blank ends there, as every C program reads it.
+        {CP_1252, "D:\\My Disc\\setup.exe /S", Quoted("D:\\" + installer) + " Disc\\setup.exe /S", 0},
+        {CP_1252, "\"D:\\dir\\setup.exe /S", Quoted("D:\\dir\\setup.exe /" + installer), 0},  // unclosed
+        // After a lead byte a blank or a quote is a trail byte and ends nothing.
+        {CP_932, "D:\\\x81 x\\setup.exe /S", Quoted("D:\\\x81 x\\" + installer) + " /S", 0},
+        {CP_1252, "D:\\\x81 x\\setup.exe /S", Quoted("D:\\" + installer) + " x\\setup.exe /S", 0},
+        {CP_932, "\"D:\\\x95\x5C\\setup.exe\" /dir=\x95\x5C\\x \"\x95\x5C y\"",
+         Quoted("D:\\\x95\x5C\\" + installer) + " /dir=\x95\x5C\\x \"\x95\x5C y\"", 0},
+        {CP_932, "\"D:\\\x81\"\\setup.exe\" /S", "", ERROR_INVALID_NAME},
+        // A quote in the installer's path can name no file; in the launcher's
+        // own name it is no part of that path.
+        {CP_1252, "D:\\a\"b\\setup.exe /S", "", ERROR_INVALID_NAME},
+        {CP_1252, "D:\\dir\\set\"up.exe /S", Quoted("D:\\dir\\" + installer) + " /S", 0},
+        {CP_1252, "D:\\" + std::string(257, 'a') + " /S", "", ERROR_FILENAME_EXCED_RANGE},
+        {CP_1252, "\"D:\\" + std::string(236, 'd') + "\\x\" /S", "", ERROR_FILENAME_EXCED_RANGE},
+        // The command fills its field to the last byte, or is refused whole.
+        {CP_1252, "\"D:\\setup.exe\" " + std::string(SIZE - 30, 'x'),
+         Quoted("D:\\" + installer) + " " + std::string(SIZE - 30, 'x'), 0},
+        {CP_1252, "\"D:\\setup.exe\" " + std::string(SIZE - 29, 'x'), "", ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& row : rows) {
+        UseCodePage(row.codePage);
+        char command[SIZE + 1];
+        command[SIZE] = '#';
+        EXPECT_EQ(ComposeDeploymentCommand(row.commandLine.c_str(), command, SIZE), row.status) << Hex(row.commandLine);
+        EXPECT_EQ(command, row.command) << Hex(row.commandLine);
+        EXPECT_EQ(command[SIZE], '#') << "wrote past the field";
+        std::wstring wideLine, expected;
+        if (!Widen(row.commandLine, &wideLine)) continue;
+        Widen(row.command, &expected);
+        wchar_t wide[SIZE];
+        EXPECT_EQ(ComposeDeploymentCommandW(wideLine.c_str(), wide, SIZE), row.status) << Hex(row.commandLine);
+        EXPECT_TRUE(wide == expected) << Hex(row.commandLine);
+    }
+    // Characters no code page holds pass as they are.
+    wchar_t wide[SIZE];
+    EXPECT_EQ(ComposeDeploymentCommandW(L"\"C:\\\x0414\\setup.exe\" /n=\x041F \xD83D\xDE00", wide, SIZE), 0);
+    EXPECT_TRUE(std::wstring(wide) == L"\"C:\\\x0414\\windows\\setup\\setup.exe\" /n=\x041F \xD83D\xDE00");
 }
 
 TEST(LaunchStatus, StartedOnlyAbove31) {

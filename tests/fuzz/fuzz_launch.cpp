@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "../../launcher/arguments.h"
 #include "../../path/byte_classes.h"
 #include "fuzz_input.h"
 #include "standin.h"
@@ -23,6 +24,22 @@ void CheckQuotedInstaller(const std::basic_string<Char>& command) {
     FUZZ_CHECK(command.find('"', 1) == command.size() - 1);
     std::basic_string<Char> tail(suffix.begin(), suffix.end());
     FUZZ_CHECK(command.compare(command.size() - tail.size(), tail.size(), tail) == 0);
+}
+
+// The deployment build's composition of the same line: nothing, or the
+// installer by its quoted path, then a blank and the line's own tail.
+template <typename Char>
+void CheckDeployment(const std::basic_string<Char>& line, int status, const Char* command) {
+    std::basic_string<Char> composed(command);
+    FUZZ_CHECK(status == 0 || (composed.empty() && (status == ERROR_FILENAME_EXCED_RANGE || status == ERROR_INVALID_NAME)));
+    if (status != 0) return;
+    std::size_t closing = composed.find('"', 1);
+    FUZZ_CHECK(closing != std::basic_string<Char>::npos);
+    CheckQuotedInstaller(composed.substr(0, closing + 1));
+    if (closing + 1 == composed.size()) return;
+    std::basic_string<Char> rest = composed.substr(closing + 2);
+    FUZZ_CHECK(composed[closing + 1] == ' ' && !rest.empty() && rest[0] != ' ' && rest[0] != '\t');
+    FUZZ_CHECK(line.size() >= rest.size() && line.compare(line.size() - rest.size(), rest.size(), rest) == 0);
 }
 
 }  // namespace
@@ -48,6 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         standIn.commandLineW = wide.c_str();
     }
     standIn.createProcessFails = input.choices[1] & 4;
+
+    static char deployed[2 * 1024];
+    CheckDeployment(input.text, ComposeDeploymentCommand(input.text.c_str(), deployed, sizeof deployed), deployed);
+    static wchar_t deployedW[2 * 1024];
+    CheckDeployment(wide, ComposeDeploymentCommandW(wide.c_str(), deployedW, 2 * 1024), deployedW);
 
     int status = WinMain(nullptr, nullptr, nullptr, SW_SHOWDEFAULT);
 
