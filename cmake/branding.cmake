@@ -125,10 +125,16 @@ foreach(entry IN ITEMS CompanyName=COMPANY_NAME FileDescription=FILE_DESCRIPTION
     endif()
 endforeach()
 
-# The commit the sources are, asked at every build (cmake/source_commit.cmake).
+# The commit the sources are, asked at every build (cmake/source_commit.cmake),
+# after what kind of build this is, where it is not the usual one.
 set(BRANDING_SOURCE ${BRANDING_DIR}/source_commit.h)
+set(BRANDING_KIND "")
+if(LAUNCHER_DEPLOYMENT)
+    set(BRANDING_KIND "deployment build")
+endif()
 add_custom_target(source_commit
     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR} -DOUTPUT=${BRANDING_SOURCE}
+            "-DKIND=${BRANDING_KIND}"
             -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/source_commit.cmake
     BYPRODUCTS ${BRANDING_SOURCE}
     VERBATIM)

@@ -8,6 +8,10 @@ foreach(language IN ITEMS C CXX RC)
     endforeach()
 endforeach()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# The publisher's opt-in for deployment tools (Intune, Configuration Manager,
+# winget): setup.exe passes its arguments on, waits for the installer and
+# exits with its exit code.
+option(LAUNCHER_DEPLOYMENT "Build setup.exe for deployment tools: it passes its arguments on, waits, and returns the installer's exit code" OFF)
 include(cmake/branding.cmake)
 
 # setup.exe links no C runtime: its own start-up, only KERNEL32, no unwind
@@ -42,6 +46,10 @@ set_target_properties(setup_unsigned PROPERTIES OUTPUT_NAME setup.unsigned
 target_compile_options(setup_unsigned PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_FLAGS}>)
 target_link_options(setup_unsigned PRIVATE ${PRODUCT_LINK_FLAGS})
 target_link_libraries(setup_unsigned PRIVATE kernel32)
+if(LAUNCHER_DEPLOYMENT)
+    target_sources(setup_unsigned PRIVATE ${DEPLOYMENT_SOURCES})
+    target_compile_definitions(setup_unsigned PRIVATE LAUNCHER_DEPLOYMENT=1)
+endif()
 add_dependencies(setup_unsigned source_commit)
 set(SETUP_EXE ${CMAKE_CURRENT_BINARY_DIR}/setup.exe)
 include(release/ship.cmake)

@@ -3,7 +3,7 @@
 # build promises: the same bytes every time, the publisher's branding, a
 # clear refusal of an unfit icon, a signature, and the medium.
 #
-# usage: build_variants.sh reproducible|branding|icon_rejected|signed|medium
+# usage: build_variants.sh reproducible|branding|icon_rejected|signed|deployment|medium
 # Environment: SOURCE_DIR, WORK_DIR, TOOLCHAIN, PROCESSOR; for medium also
 # PROBE_EXE, STARTER_EXE, and WINE_PREFIX for cmake/wine_run.sh.
 set -Eeuo pipefail
@@ -309,6 +309,19 @@ for _ in range(300):  # four bytes in the headers, where the reader looks most, 
     except verify_image.Refused: pass
 PY
     echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes"
+    ;;
+deployment)
+    # The build for deployment tools, which its own end-to-end cases start:
+    # KERNEL32 alone, hardened, the same manifest, within its size, and
+    # saying in its version information what it is.
+    build "$work/tree" -DLAUNCHER_DEPLOYMENT=ON
+    limit=10240 && [ "${PROCESSOR:-i686}" = i686 ] || limit=10752
+    for check in imports hardening manifest "size $limit"; do
+        read -r check limit_argument <<<"$check"
+        bash "$SOURCE_DIR/tests/image_checks.sh" "$check" "$work/tree/setup.exe" $limit_argument
+    done
+    wrestool -x --raw --type=16 --name=1 "$work/tree/setup.exe" | iconv -c -f UTF-16LE -t UTF-8 | tr '\0' '\n' |
+        grep -q '^deployment build, commit ' || fail "its version information does not say it is a deployment build"
     ;;
 medium)
     # The publisher's installer is the probe; further files in a folder: the

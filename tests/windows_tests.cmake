@@ -77,6 +77,19 @@ endfunction()
 add_variant_test(medium)
 set_tests_properties(${SUITE}.build.medium PROPERTIES FIXTURES_REQUIRED wine)
 
+# The deployment build, built by its variant check and started by its own
+# end-to-end cases.
+add_variant_test(deployment)
+set_tests_properties(${SUITE}.build.deployment PROPERTIES FIXTURES_SETUP deployment)
+set(DEPLOYMENT_CASES deploy_arguments deploy_cp932 deploy_outside_cp deploy_exit_codes deploy_no_installer
+                     deploy_elevation_ansi deploy_elevation_wide deploy_share_declined)
+foreach(case IN LISTS DEPLOYMENT_CASES)
+    add_test(NAME ${SUITE}.e2e.${case}
+             COMMAND ${WINE_RUN} env SETUP_EXE=${CMAKE_CURRENT_BINARY_DIR}/variants/deployment/tree/setup.exe
+                     ${E2E_ENVIRONMENT} bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_case.sh ${case})
+    set_tests_properties(${SUITE}.e2e.${case} PROPERTIES FIXTURES_REQUIRED "wine;deployment" SKIP_RETURN_CODE 77)
+endforeach()
+
 foreach(check IN ITEMS hardening manifest)
     add_test(NAME ${SUITE}.image.${check}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/image_checks.sh ${check} ${SETUP_EXE})

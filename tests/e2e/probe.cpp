@@ -1,8 +1,11 @@
 // A stand-in installer: records how it was started in a .log file beside
 // itself: its command line and module path as bytes in the active code page,
 // and its wide command line in UTF-8. With PROBE_BUSY_MS set it stays busy
-// that long, then notes "finished".
+// that long, then notes "finished". It exits with PROBE_EXIT (decimal, or
+// hexadecimal after 0x), 0 without it.
 #include <windows.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -46,5 +49,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Sleep(static_cast<DWORD>(milliseconds));
         Append(logPath, "finished\n");
     }
-    return 0;
+    char exitCode[16];
+    if (GetEnvironmentVariableA("PROBE_EXIT", exitCode, sizeof exitCode) == 0) return 0;
+    return static_cast<int>(std::strtoul(exitCode, nullptr, 0));
 }

@@ -59,11 +59,14 @@ expect_started() {
     local log="${1%.exe}.log"
     wait_for_line "$log" "${3:+$3 }command line: $2" ||
         fail "expected the installer started as [$2]; log: $(cat "$log" 2>/dev/null || echo none)"
-    [ "$status" = 0x00000000 ] || fail "exit status $status, expected 0x00000000"
+    [ "$status" = "${expected_status:-0x00000000}" ] || fail "exit status $status, expected ${expected_status:-0x00000000}"
 }
 
+# Nothing started, and the exit status 0xFFFFFFFF, or in the deployment
+# build expected_status, the Win32 error that says why.
 expect_nothing_started() {
-    [ "$status" = 0xFFFFFFFF ] || fail "exit status $status, expected 0xFFFFFFFF"
+    # shellcheck disable=SC2053 # expected_status may be a pattern
+    [[ $status == ${expected_status:-0xFFFFFFFF} ]] || fail "exit status $status, expected ${expected_status:-0xFFFFFFFF}"
     sleep 1
     local logs
     logs=$(find "$work" -name '*.log')
@@ -187,9 +190,11 @@ elevation_ansi | elevation_wide | cpinfo_fails)
     STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /s"
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")" $wide
     ;;
-share_ansi | share_wide | share_local | share_unnamed)
+share_ansi | share_wide | share_local | share_unnamed | deploy_share_declined)
     # Refused for want of an administrator, from a drive mapped to a share,
-    # the consent prompt gets the share's own name. Stand-ins for MPR (N: is
+    # the consent prompt gets the share's own name, and in the deployment
+    # build the arguments; declined, that build exits with ERROR_CANCELLED
+    # (1223). Stand-ins for MPR (N: is
     # \\server\share, O: a network drive it cannot name) and SHELL32 (it
     # records what it is asked to start) are native for launcher.exe alone;
     # Wine's own processes keep the builtins.
@@ -210,13 +215,15 @@ share_ansi | share_wide | share_local | share_unnamed)
     share_wide) folder=Дистрибутив root=N: named='\\server\share' fault=CreateProcessW wide=--wide ;;
     share_local) folder="Disc 1" root="$(win_path "$E2E_DIR")" named=$root fault=WinExec wide="" ;;
     share_unnamed) folder="Disc 1" root=O: named=O: fault=WinExec wide="" ;;
+    deploy_share_declined) folder="Disc 1" root=N: named='\\server\share' fault=CreateProcessA wide=""
+        export STANDIN_SHELL_RESULT=1223 && expected_status=0x000004C7 parameters=$'\n/s' ;;
     esac
     folder="$case_name\\$folder"
     make_tree "$work/${folder#*\\}" launcher.exe
     STANDIN_SHELL_RECORD=$(win_path "$work/shell.record") && export STANDIN_SHELL_RECORD
     STARTER_FAULT=$fault run_starter "$wide" "\"$root\\$folder\\launcher.exe\" /s"
-    [ "$status" = 0x00000000 ] || fail "exit status $status, expected 0x00000000"
-    [ "$(cat "$work/shell.record" 2> /dev/null)" = "$named\\$folder\\windows\\setup\\setup.exe" ] ||
+    [ "$status" = "${expected_status:-0x00000000}" ] || fail "exit status $status, expected ${expected_status:-0x00000000}"
+    [ "$(cat "$work/shell.record" 2> /dev/null)" = "$named\\$folder\\windows\\setup\\setup.exe${parameters:-}" ] ||
         fail "ShellExecuteExW was asked to start [$(cat "$work/shell.record" 2> /dev/null)]"
     ;;
 extracted_medium)
@@ -237,15 +244,88 @@ bare_relative_name)
     expect_started "$tree/windows/setup/setup.exe" '"windows\setup\setup.exe"'
     ;;
 busy_installer)
-    # The launcher does not wait: it has ended while the installer is busy.
+    # The launcher does not wait: it has ended while the installer is busy,
+    # and exits with 0 whatever the installer's exit code will be.
     make_tree "$tree"
-    export PROBE_BUSY_MS=6000
+    export PROBE_BUSY_MS=6000 PROBE_EXIT=1603
     start "\"$(win_path "$tree")\\setup.exe\""
     log="$tree/windows/setup/setup.log"
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
     ! grep -qx finished "$log" || fail "the launcher ended only after the installer"
     [ "$elapsed" -lt 3000 ] || fail "the launcher took $elapsed ms"
     wait_for_line "$log" finished || fail "the installer never finished"
+    ;;
+deploy_arguments)
+    # The deployment build passes the rest of its command line on as given,
+    # after its first argument, quoted or not. Rows: folder|what follows the
+    # launcher's path|what follows the installer's.
+    arguments='/S /v"/qn REBOOT=ReallySuppress" /log "C:\a b\x.log"' tab=$'\t'
+    for row in "My Disc|\" $arguments| $arguments" "My Disc|\" $tab |" "disc|$tab /S| /S"; do
+        IFS='|' read -r folder after expected <<<"$row"
+        make_tree "$work/$folder"
+        launcher="$(win_path "$work/$folder")\\setup.exe"
+        [ "${after:0:1}" != '"' ] || launcher="\"$launcher"
+        start "$launcher$after"
+        expect_started "$work/$folder/windows/setup/setup.exe" "$(installer_of "$work/$folder")$expected"
+        rm "$work/$folder/windows/setup/setup.log"
+    done
+    ;;
+deploy_cp932 | deploy_outside_cp)
+    # Arguments whose trail bytes have the value of '\', on the ANSI route;
+    # a folder and an argument no code page of the system holds, on the wide.
+    if [ "$case_name" = deploy_cp932 ]; then
+        export LC_ALL=ja_JP.UTF-8
+        hyou=$'\x95\x5c' tree="$work/表"
+        make_tree "$tree"
+        arguments="/dir=$hyou\\x \"$hyou y\""
+        start "\"$(win_path "$work")\\$hyou\\setup.exe\" $arguments"
+        expect_started "$tree/windows/setup/setup.exe" "\"$(win_path "$work")\\$hyou\\windows\\setup\\setup.exe\" $arguments"
+    else
+        tree="$work/Дистрибутив"
+        make_tree "$tree"
+        arguments='/name=Привет "😀 x"'
+        start_wide "\"$(win_path "$tree")\\setup.exe\"  $arguments"
+        expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree") $arguments" wide
+    fi
+    ;;
+deploy_exit_codes)
+    # The installer's exit code, all 32 bits, once it has ended: the last row
+    # stays busy 1.5 s first.
+    make_tree "$tree"
+    for code in 0 3010 1641 1603 0xC0000409 busy; do
+        export PROBE_EXIT=$code && [ $code != busy ] || export PROBE_EXIT=3010 PROBE_BUSY_MS=1500
+        expected_status=$(printf '0x%08X' "$PROBE_EXIT")
+        start "\"$(win_path "$tree")\\setup.exe\" /S"
+        expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree") /S"
+        [ $code != busy ] || { grep -qx finished "$tree/windows/setup/setup.log" && [ "$elapsed" -ge 1500 ]; } ||
+            fail "the launcher ended after $elapsed ms, before the installer"
+        rm "$tree/windows/setup/setup.log"
+    done
+    ;;
+deploy_no_installer)
+    # Nothing to start: the start's own error where the installer's folder is
+    # not there (2 or 3: Wine says 2) or its file (2); where the installer's
+    # path would be longer than 259 characters, the composition's (206).
+    # Rows: status, the launcher's folder.
+    long=$(win_path "$work")\\c\\
+    long=c/$(printf 'x%.0s' $(seq $((245 - ${#long}))))
+    for row in "0x0000000[23] a" "0x00000002 b" "0x000000CE $long"; do
+        expected_status=${row%% *} folder=$work/${row#* }
+        mkdir -p "$folder" "$work/b/windows/setup"
+        cp "$SETUP_EXE" "$folder/setup.exe"
+        start "\"$(win_path "$folder")\\setup.exe\" /S"
+        expect_nothing_started
+    done
+    ;;
+deploy_elevation_ansi | deploy_elevation_wide)
+    # Refused for want of an administrator, the installer is started through
+    # the consent prompt with the arguments, and waited for.
+    tree="$work/My Disc" fault=CreateProcessA wide=""
+    [ "$case_name" = deploy_elevation_ansi ] || tree="$work/Дистрибутив" fault=CreateProcessW wide=wide
+    make_tree "$tree"
+    export PROBE_EXIT=1641 && expected_status=0x00000669
+    STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /S \"x y\""
+    expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree") /S \"x y\"" $wide
     ;;
 *)
     fail "no such case"
