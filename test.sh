@@ -35,10 +35,12 @@ cmake --preset windows-clang
 cmake --build --preset windows-clang
 bash tests/image_checks.sh manifest build/windows-clang/setup.exe
 if windows_i686_runs; then
+    # In the 32-bit build's folder, which Wine names T:, whatever letters
+    # the checkout's own path holds.
     for case in quoted quoted_arguments dbcs_launcher_name; do
         bash cmake/wine_run.sh i686 "$windows/wineprefix" env \
             SETUP_EXE="$PWD/build/windows-clang/setup.exe" PROBE_EXE="$windows/tests/probe.exe" \
-            STARTER_EXE="$windows/tests/starter.exe" E2E_DIR="$PWD/build/windows-clang/e2e" \
+            STARTER_EXE="$windows/tests/starter.exe" E2E_DIR="$windows/tests/e2e-clang" \
             bash tests/e2e/run_case.sh "$case"
     done
 else
