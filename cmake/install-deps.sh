@@ -62,12 +62,12 @@ update_lists() {
     rm -f "$log"
 }
 
-# Never removes a package; downgrades only what matching_versions.py pins.
+# Never removes a package, nor takes one back to an older version.
 install() {  # package...: returns 1 with apt's reason in reason
     local log status=0
     log=$(mktemp)
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends --no-remove --allow-downgrades "$@" > "$log" 2>&1 || status=$?
+        apt-get install -y -q --no-install-recommends --no-remove "$@" > "$log" 2>&1 || status=$?
     reason=$(apt_reason "$log")$lists_incomplete
     rm -f "$log"
     return $status

@@ -7,8 +7,9 @@ same version in both. apt takes the newest version each architecture offers,
 and while a mirror's security archive has an i386 index older than its amd64
 one, those differ and the i386 library has no solution. So each such library
 in the closure of the packages asked for is pinned, in both architectures,
-to the newest version both offer (a downgrade where the amd64 one installed is
-newer than any i386 one; the line then says so on standard error).
+to the newest version both offer, and never below the one installed: a
+host's security updates are worth more than a test's 32-bit Wine. Where no
+such version is, nothing is pinned, and apt's refusal says why.
 
 Usage: matching_versions.py PACKAGE[:ARCH]...
 """
@@ -54,8 +55,13 @@ def main(specs):
     cache = apt_pkg.Cache(None)
     depcache = apt_pkg.DepCache(cache)
     newest = functools.cmp_to_key(apt_pkg.version_compare)
-    roots = [cache[spec.split(":")[0], spec.split(":")[1] if ":" in spec else ARCHES[0]]
-             for spec in specs]
+    roots = []
+    for spec in specs:  # one apt does not know has no closure: apt names it
+        name, _, arch = spec.partition(":")
+        try:
+            roots.append(cache[name, arch or ARCHES[0]])
+        except KeyError:
+            pass
     pins = {}  # (name, arch): version
 
     def pin(package, version):
@@ -99,18 +105,17 @@ def main(specs):
             common = sorted(set(both["amd64"]) & set(both["i386"]), key=newest)
             if not common:
                 continue  # apt's own reason will name it
-            if installed is not None and installed.ver_str in common:
-                common.append(installed.ver_str)  # kept as it is, where it can be
+            if installed is not None:
+                common = [v for v in common if apt_pkg.version_compare(v, installed.ver_str) >= 0]
+                if installed.ver_str in common:
+                    common.append(installed.ver_str)  # kept as it is, where it can be
+            if not common:
+                continue
             pin(twin, both["amd64"][common[-1]])
             pin(package, both["i386"][common[-1]])
             changed = True
     for (name, arch), version in sorted(pins.items()):
         print(f"{name}:{arch}={version}")
-        installed = cache[name, arch].current_ver
-        if installed is not None and apt_pkg.version_compare(installed.ver_str, version) > 0:
-            print(f"install-deps: {name}:{arch} goes back from {installed.ver_str} to {version},"
-                  " the newest version the i386 index has", file=sys.stderr)
-
 
 if __name__ == "__main__":
     main(sys.argv[1:])
