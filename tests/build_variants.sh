@@ -7,21 +7,25 @@
 # Environment: SOURCE_DIR, WORK_DIR, TOOLCHAIN, PROCESSOR; for medium also
 # PROBE_EXE, STARTER_EXE, and WINE_PREFIX for cmake/wine_run.sh.
 set -Eeuo pipefail
+shopt -s inherit_errexit  # a step that fails inside $(...) fails its caller
 mode=$1
 work="$WORK_DIR/$mode"
 rm -rf "$work"
 mkdir -p "$work"
 fail() { echo "FAIL $mode: $*" >&2; exit 1; }
 # A step that fails unguarded is named, with its line: its own output may
-# have gone to a log or nowhere. (Once: with -E a function's caller fails too.)
+# have gone to a log or nowhere. (Once: with -E a function's caller fails
+# too. Of a pipe, the last command is named, with every command's status.)
 named_failure=''
-name_failure() {  # line, command
+name_failure() {  # line, command, the pipe's statuses
     local status=$?
     [ -z "$named_failure" ] || return 0
     named_failure=1
-    echo "FAIL $mode: line $1: \"$2\" failed (exit status $status)" >&2
+    local pipe=""
+    [[ $3 != *" "* ]] || pipe="; of the pipe: $3"
+    echo "FAIL $mode: line $1: \"$2\" failed (exit status $status$pipe)" >&2
 }
-trap 'name_failure "$LINENO" "$BASH_COMMAND"' ERR
+trap 'name_failure "$LINENO" "$BASH_COMMAND" "${PIPESTATUS[*]}"' ERR
 
 configure() {  # build tree, cache settings...
     local tree=$1
