@@ -14,24 +14,48 @@ bool IsBlank(Char c) {
     return c == ' ' || c == '\t';
 }
 
-// The first argument's length: a quote or a blank that is a trail byte ends
-// nothing. -1 when it is longer than 259 bytes.
-int FirstArgumentLength(const char* text, bool quoted) {
-    for (int length = 0; length <= PATH_LIMIT; ++length) {
-        char c = text[length];
-        if (c == 0) return length;
-        if ((quoted ? c == '"' : IsBlank(c)) && ByteTypeAt(text, length) != BYTE_TRAIL) return length;
+// The first argument of the command line as Windows' C runtime reads a
+// program's name: up to the first blank or tab outside double quotes, the
+// quotes left out (Microsoft, "Parsing C command-line arguments"); a quote,
+// blank or tab that is a trail byte is none of them. It goes into path,
+// PATH_FIELD_SIZE bytes. Returns where the rest of the line begins, or null
+// where the path would be longer than 259 bytes.
+const char* FirstArgument(const char* line, char* path) {
+    bool quoted = false;
+    bool afterLead = false;  // as ByteTypeAt judges each byte after those before it
+    int length = 0;
+    for (;; ++line) {
+        unsigned char c = static_cast<unsigned char>(*line);
+        bool trail = afterLead && (ByteClassTable[c + 1] & CLASS_TRAIL) != 0;
+        afterLead = !afterLead && (ByteClassTable[c + 1] & CLASS_LEAD) != 0;
+        if (c == 0 || (!trail && !quoted && IsBlank(c))) break;
+        if (c == '"' && !trail) {
+            quoted = !quoted;
+            continue;
+        }
+        if (length == PATH_LIMIT) return nullptr;
+        path[length++] = static_cast<char>(c);
     }
-    return -1;
+    path[length] = 0;
+    return line;
 }
 
 // The same on the wide route, which has no trail bytes, counted in characters.
-int FirstArgumentLength(const wchar_t* text, bool quoted) {
-    for (int length = 0; length <= PATH_LIMIT; ++length) {
-        wchar_t c = text[length];
-        if (c == 0 || (quoted ? c == L'"' : IsBlank(c))) return length;
+const wchar_t* FirstArgument(const wchar_t* line, wchar_t* path) {
+    bool quoted = false;
+    int length = 0;
+    for (;; ++line) {
+        wchar_t c = *line;
+        if (c == 0 || (!quoted && IsBlank(c))) break;
+        if (c == L'"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (length == PATH_LIMIT) return nullptr;
+        path[length++] = c;
     }
-    return -1;
+    path[length] = 0;
+    return line;
 }
 
 int ComposeInstaller(const char* path, char* command) { return ComposeInstallerCommand(path, command); }
@@ -41,19 +65,16 @@ template <typename Char>
 int ComposeWithArguments(const Char* commandLine, Char* command, int size) {
     command[0] = 0;
     if (commandLine == nullptr) return ERROR_INVALID_PARAMETER;
-    bool quoted = commandLine[0] == '"';
-    const Char* text = quoted ? commandLine + 1 : commandLine;
-    int length = FirstArgumentLength(text, quoted);
-    if (length < 0) return ERROR_FILENAME_EXCED_RANGE;
-    // It never begins with a quote, so the composition takes it whole.
     Char path[PATH_FIELD_SIZE];
-    for (int i = 0; i < length; ++i) path[i] = text[i];
-    path[length] = 0;
+    const Char* arguments = FirstArgument(commandLine, path);
+    if (arguments == nullptr) return ERROR_FILENAME_EXCED_RANGE;
+    // Its quotes left out, the path never begins with one, so the
+    // composition takes it whole.
     if (ComposeInstaller(path, command) != 0) {
         // Refused for a quote, which can name no file, where the same path
         // without quotes passes; otherwise for a length. A quote and the
         // letter put in its place are alike to the split, trail bytes too.
-        for (int i = 0; i < length; ++i) {
+        for (int i = 0; path[i] != 0; ++i) {
             if (path[i] == '"') path[i] = 'x';
         }
         int reason = ComposeInstaller(path, command) == 0 ? ERROR_INVALID_NAME : ERROR_FILENAME_EXCED_RANGE;
@@ -61,8 +82,6 @@ int ComposeWithArguments(const Char* commandLine, Char* command, int size) {
         return reason;
     }
 
-    const Char* arguments = text + length;
-    if (quoted && *arguments == '"') ++arguments;
     while (IsBlank(*arguments)) ++arguments;
     if (*arguments == 0) return 0;
     int at = 0;

@@ -24,11 +24,20 @@ namespace {
 // The longest command line the platform passes, in characters, with its NUL.
 enum { COMMAND_LINE_CHARACTERS = 32768 };
 #if LAUNCHER_DEPLOYMENT
-// The installer's command with the arguments: as long as a command line may
-// be, and in a double-byte code page two bytes a character. (Static: without
-// the C runtime nothing probes a stack frame that large.)
-WCHAR wideCommand[COMMAND_LINE_CHARACTERS];
-char ansiCommand[2 * COMMAND_LINE_CHARACTERS];
+enum {
+    // What CreateProcess starts: 32,767 characters with the NUL. (Raymond
+    // Chen, "What is the command line length limit?")
+    COMMAND_CHARACTERS = COMMAND_LINE_CHARACTERS - 1,
+    // ShellExecuteEx's own bound on the command line it makes, "around
+    // 2048": the arguments are never cut short on the way to the consent
+    // prompt, only refused whole.
+    SHELL_COMMAND_CHARACTERS = 2048,
+};
+// The installer's command with the arguments, in a double-byte code page
+// two bytes a character. (Static: without the C runtime nothing probes a
+// stack frame that large.)
+WCHAR wideCommand[COMMAND_CHARACTERS];
+char ansiCommand[2 * COMMAND_CHARACTERS];
 #endif
 
 const char SHELL32_NAME[] = "\\shell32.dll";
@@ -111,6 +120,9 @@ int StartElevated(WCHAR* command) {
 #if LAUNCHER_DEPLOYMENT
     while (*++end != L'"') continue;  // the path holds no quote of its own
     WCHAR* arguments = end[1] != 0 ? end + 2 : nullptr;
+    int length = 0;
+    while (end[length] != 0) ++length;
+    if (end - command + length >= SHELL_COMMAND_CHARACTERS) return ERROR_FILENAME_EXCED_RANGE;
     *end = 0;
 #else
     while (*end != 0) ++end;
@@ -144,7 +156,7 @@ int StartElevated(WCHAR* command) {
 int StartWide(const WCHAR* wideCommandLine) {
 #if LAUNCHER_DEPLOYMENT
     WCHAR* command = wideCommand;
-    int composed = ComposeDeploymentCommandW(wideCommandLine, command, COMMAND_LINE_CHARACTERS);
+    int composed = ComposeDeploymentCommandW(wideCommandLine, command, COMMAND_CHARACTERS);
     if (composed != 0) return composed;
 #else
     WCHAR command[COMMAND_FIELD_SIZE];
@@ -169,6 +181,9 @@ int StartWide(const WCHAR* wideCommandLine) {
 int StartAnsi(const char* commandLine, bool windowsNt) {
     int composed = ComposeDeploymentCommand(commandLine, ansiCommand, sizeof ansiCommand);
     if (composed != 0) return composed;
+    // CreateProcessA takes it as the characters it converts to.
+    int characters = MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, nullptr, 0);
+    if (characters == 0 || characters > COMMAND_CHARACTERS) return ERROR_FILENAME_EXCED_RANGE;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -182,7 +197,7 @@ int StartAnsi(const char* commandLine, bool windowsNt) {
     // The command came from a faithful line, so the code page converts it
     // exactly. The 95 family knows no elevation.
     if (!windowsNt || GetLastError() != ERROR_ELEVATION_REQUIRED ||
-        MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, wideCommand, COMMAND_LINE_CHARACTERS) == 0) {
+        MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, wideCommand, COMMAND_CHARACTERS) == 0) {
         return Failure();
     }
     return StartElevated(wideCommand);

@@ -207,23 +207,26 @@ TEST(ComposeDeploymentCommand, PassesTheRestOnAsGiven) {
          "\"D:\\" + installer + "\" /S /v\"/qn REBOOT=ReallySuppress\" /log \"C:\\a b\\x.log\"", 0},
         {CP_1252, "\"D:\\My Disc\\setup.exe\"", Quoted("D:\\My Disc\\" + installer), 0},
         {CP_1252, "\"D:\\setup.exe\" \t ", Quoted("D:\\" + installer), 0},
-        {CP_1252, "\"D:\\setup.exe\"/S", Quoted("D:\\" + installer) + " /S", 0},
+        // Quoted parts of the first argument do not end it, and lose their quotes.
+        {CP_1252, "\"D:\\My Disc\"\\setup.exe /S", Quoted("D:\\My Disc\\" + installer) + " /S", 0},
+        {CP_1252, "D:\\\"My Disc\"\\setup.exe\t/S", Quoted("D:\\My Disc\\" + installer) + " /S", 0},
+        {CP_1252, "\"D:\\setup.exe\"/S x", Quoted("D:\\setup.exe/" + installer) + " x", 0},
         {CP_1252, "D:\\setup.exe\t \t/S  x ", Quoted("D:\\" + installer) + " /S  x ", 0},
         {CP_1252, "setup.exe /S", Quoted(installer) + " /S", 0},
         {CP_1252, "", Quoted(installer), 0},
         // Unquoted, a path with a blank ends there, as every C program reads it.
         {CP_1252, "D:\\My Disc\\setup.exe /S", Quoted("D:\\" + installer) + " Disc\\setup.exe /S", 0},
         {CP_1252, "\"D:\\dir\\setup.exe /S", Quoted("D:\\dir\\setup.exe /" + installer), 0},  // unclosed
+        {CP_1252, "D:\\a\"b\\setup.exe /S", Quoted("D:\\ab\\setup.exe /" + installer), 0},
         // After a lead byte a blank or a quote is a trail byte and ends nothing.
         {CP_932, "D:\\\x81 x\\setup.exe /S", Quoted("D:\\\x81 x\\" + installer) + " /S", 0},
         {CP_1252, "D:\\\x81 x\\setup.exe /S", Quoted("D:\\" + installer) + " x\\setup.exe /S", 0},
         {CP_932, "\"D:\\\x95\x5C\\setup.exe\" /dir=\x95\x5C\\x \"\x95\x5C y\"",
          Quoted("D:\\\x95\x5C\\" + installer) + " /dir=\x95\x5C\\x \"\x95\x5C y\"", 0},
+        // A trail byte's quote in the installer's path can name no file; in
+        // the launcher's own name it is no part of that path.
         {CP_932, "\"D:\\\x81\"\\setup.exe\" /S", "", ERROR_INVALID_NAME},
-        // A quote in the installer's path can name no file; in the launcher's
-        // own name it is no part of that path.
-        {CP_1252, "D:\\a\"b\\setup.exe /S", "", ERROR_INVALID_NAME},
-        {CP_1252, "D:\\dir\\set\"up.exe /S", Quoted("D:\\dir\\" + installer) + " /S", 0},
+        {CP_932, "\"D:\\dir\\\x81\".exe\" /S", Quoted("D:\\dir\\" + installer) + " /S", 0},
         {CP_1252, "D:\\" + std::string(257, 'a') + " /S", "", ERROR_FILENAME_EXCED_RANGE},
         {CP_1252, "\"D:\\" + std::string(236, 'd') + "\\x\" /S", "", ERROR_FILENAME_EXCED_RANGE},
         // The command fills its field to the last byte, or is refused whole.

@@ -305,15 +305,23 @@ deploy_exit_codes)
 deploy_no_installer)
     # Nothing to start: the start's own error where the installer's folder is
     # not there (2 or 3: Wine says 2) or its file (2); where the installer's
-    # path would be longer than 259 characters, the composition's (206).
-    # Rows: status, the launcher's folder.
+    # path would be longer than 259 characters, or its command line than the
+    # 32,767 characters with the NUL that CreateProcess takes, on either
+    # route, the composition's (206). Rows: status, the launcher's folder,
+    # how to start it.
     long=$(win_path "$work")\\c\\
     long=c/$(printf 'x%.0s' $(seq $((245 - ${#long}))))
-    for row in "0x0000000[23] a" "0x00000002 b" "0x000000CE $long"; do
-        expected_status=${row%% *} folder=$work/${row#* }
-        mkdir -p "$folder" "$work/b/windows/setup"
-        cp "$SETUP_EXE" "$folder/setup.exe"
-        start "\"$(win_path "$folder")\\setup.exe\" /S"
+    make_tree "$work/d"
+    for row in "0x0000000[23] a start" "0x00000002 b start" "0x000000CE $long start" \
+               "0x000000CE d start" "0x000000CE d start_wide"; do
+        read -r expected_status folder how <<<"$row"
+        mkdir -p "$work/$folder" "$work/b/windows/setup"
+        cp "$SETUP_EXE" "$work/$folder/setup.exe"
+        line="\"$(win_path "$work/$folder")\\setup.exe\" /S"
+        # The installer's line is 14 characters longer: windows\setup\.
+        [ "$folder" != d ] || line+=" $([ $how = start ] || echo Д)$(printf 'x%.0s' $(seq 32753))" &&
+            line=${line:0:32753}
+        $how "$line"
         expect_nothing_started
     done
     ;;
@@ -326,6 +334,10 @@ deploy_elevation_ansi | deploy_elevation_wide)
     export PROBE_EXIT=1641 && expected_status=0x00000669
     STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /S \"x y\""
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree") /S \"x y\"" $wide
+    # Past ShellExecuteEx's 2,048 characters the arguments are refused, not cut.
+    rm "$tree/windows/setup/setup.log" && expected_status=0x000000CE
+    STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" $(printf 'x%.0s' $(seq 2048))"
+    expect_nothing_started
     ;;
 *)
     fail "no such case"
