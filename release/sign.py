@@ -293,13 +293,15 @@ class Signing:
                     run([OSSLSIGNCODE, "add", "-ts", server, "-in", self.signed, "-out", stamped], timeout=WAIT)
                     if not os.path.isfile(stamped) or not os.path.getsize(stamped):
                         reasons[server] = probe(server)
-                    elif self.verify(stamped)[0] == 0:
-                        tell(f"{self.exe}: timestamp server {server}: a timestamp that verifies")
-                        os.replace(stamped, self.signed)
-                        return server
                     else:
                         with open(stamped, "rb") as file:
-                            reasons[server] = token_reason(signature.read(file.read()))
+                            report = signature.read(file.read())
+                        # (osslsigncode's verify passes a token for another file.)
+                        if not report["stamps_other"] and self.verify(stamped)[0] == 0:
+                            tell(f"{self.exe}: timestamp server {server}: a timestamp that verifies")
+                            os.replace(stamped, self.signed)
+                            return server
+                        reasons[server] = token_reason(report)
                 except TimedOut:
                     reasons[server] = f"no answer within {WAIT:g} s"
                 tell(f"{self.exe}: timestamp server {server}: {reasons[server]}")
