@@ -296,8 +296,10 @@ class Signing:
                     else:
                         with open(stamped, "rb") as file:
                             report = signature.read(file.read())
-                        # (osslsigncode's verify passes a token for another file.)
-                        if not report["stamps_other"] and self.verify(stamped)[0] == 0:
+                        # (osslsigncode's verify passes a token for another file, or of an
+                        # authority the roots do not hold.)
+                        if not report["stamps_other"] and self.verify(stamped)[0] == 0 and signature.trusted(
+                                report, (self.timestamp_roots,), authority=True):
                             tell(f"{self.exe}: timestamp server {server}: a timestamp that verifies")
                             os.replace(stamped, self.signed)
                             return server

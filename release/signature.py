@@ -164,25 +164,30 @@ def attribute(attributes, name):
 
 
 def timestamp_of(kind, value, signed_data, signer):
-    """A timestamp's time, whether it stamps this signer's signature, and
-    the authority's certificate."""
+    """A timestamp's time; whether it stamps this signer's signature and its
+    authority's signature over it holds; the authority's certificate and the
+    certificates that come with it (DER)."""
+    stamped = lambda stamp: hashlib.new(stamp["digest_algorithm"]["algorithm"].native, signer["signature"].native)
     if kind == "RFC 3161":
         token = cms.ContentInfo.load(value.dump())["content"]
-        info = token["encap_content_info"]["content"].parsed
-        if not isinstance(info, tsp.TSTInfo):
-            info = tsp.TSTInfo.load(info.dump())
+        content = token["encap_content_info"]["content"]
+        info = tsp.TSTInfo.load(content.contents if isinstance(content, core.ParsableOctetString) else content.dump())
         imprint = info["message_imprint"]
-        algorithm = imprint["hash_algorithm"]["algorithm"].native
-        stamped = hashlib.new(algorithm, signer["signature"].native).digest()
-        return (info["gen_time"].native, stamped == imprint["hashed_message"].native,
-                signer_certificate(token, token["signer_infos"][0]))
-    counter = cms.SignerInfo.load(value.dump())
-    algorithm = counter["digest_algorithm"]["algorithm"].native
-    stamped = hashlib.new(algorithm, signer["signature"].native).digest()
-    time = attribute(counter["signed_attrs"], "signing_time")
-    return (time.native if time is not None else None,
-            stamped == attribute(counter["signed_attrs"], "message_digest").native,
-            signer_certificate(signed_data, counter))
+        stamp, holder = token["signer_infos"][0], token
+        this = hashlib.new(imprint["hash_algorithm"]["algorithm"].native, signer["signature"].native).digest() \
+            == imprint["hashed_message"].native
+        digest = hashlib.new(stamp["digest_algorithm"]["algorithm"].native, info.dump()).digest()
+        time = info["gen_time"].native
+    else:
+        stamp, holder = cms.SignerInfo.load(value.dump()), signed_data
+        digest = this = stamped(stamp).digest()
+        found = attribute(stamp["signed_attrs"], "signing_time")
+        time = found.native if found is not None else None
+    certificate = signer_certificate(holder, stamp)
+    signed_digest = attribute(stamp["signed_attrs"], "message_digest")
+    holds = (certificate is not None and signed_digest is not None and signed_digest.native == digest
+             and signature_holds(certificate, stamp, b"\x31" + stamp["signed_attrs"].dump()[1:]))
+    return time, bool(this) and holds, certificate, [choice.chosen.dump() for choice in holder["certificates"]]
 
 
 def read(data):
@@ -202,11 +207,13 @@ def read_cms(der, digest_of=None):
     one), 'broken' (None, or why the file is not what was signed; the file's
     own digest is judged where digest_of gives it), 'signer', 'key',
     'not_after', 'timestamp', 'stamps_other', 'nested' (the nested signers'
-    subjects), 'certificates', 'signer_certificate' (DER) and
-    'authority_certificate' (the timestamp's, as asn1crypto reads it)."""
+    subjects), 'certificates', 'signer_certificate' (DER),
+    'authority_certificate' (the timestamp's, as asn1crypto reads it) and
+    'authority_chain' (DER); 'stamps_other' is also set for a timestamp
+    whose authority's signature does not hold."""
     report = {"signed": True, "shape": None, "broken": None, "signer": "no signer", "key": "unknown",
               "not_after": None, "timestamp": None, "stamps_other": False, "nested": [], "certificates": [],
-              "signer_certificate": None, "authority_certificate": None}
+              "signer_certificate": None, "authority_certificate": None, "authority_chain": []}
     try:
         content = cms.ContentInfo.load(der, strict=True)
         if content["content_type"].native != "signed_data":
@@ -248,10 +255,10 @@ def read_cms(der, digest_of=None):
             shape.append("more than one timestamp")
         if stamps:
             kind = TIMESTAMPS[stamps[0]["type"].dotted]
-            report["timestamp"], stamps_this, authority = timestamp_of(kind, stamps[0]["values"][0], signed_data,
-                                                                       signer)
+            report["timestamp"], stamps_this, authority, chain = timestamp_of(kind, stamps[0]["values"][0],
+                                                                              signed_data, signer)
             report["stamps_other"] = not stamps_this
-            report["authority_certificate"] = authority
+            report["authority_certificate"], report["authority_chain"] = authority, chain
         report["shape"] = shape[0] if shape else None
         # The file is what was signed: the content's digest is the image's,
         # the signed attributes hold the content's digest, and the signature
@@ -298,17 +305,23 @@ def pem(certificates):
                    for der in certificates)
 
 
-def trusted(report, roots=(SYSTEM_ROOTS,)):
-    """Whether the signer's certificate chains to one of the roots, as at
-    the timestamp's time (or now): OpenSSL's verify, by its exit status."""
-    if report.get("signer_certificate") is None:
+def trusted(report, roots=(SYSTEM_ROOTS,), authority=False):
+    """Whether the signer's certificate (or the timestamp authority's)
+    chains to one of the roots, as at the timestamp's time (or now):
+    OpenSSL's verify, by its exit status."""
+    if authority:
+        certificate = report["authority_certificate"] and report["authority_certificate"].dump()
+        chain, purpose = report["authority_chain"], "timestampsign"
+    else:
+        certificate, chain, purpose = report.get("signer_certificate"), report["certificates"], "any"
+    if certificate is None:
         return False
     with tempfile.TemporaryDirectory() as work:
-        files = {name: os.path.join(work, name) for name in ("chain.pem", "roots.pem", "signer.pem")}
+        files = {name: os.path.join(work, name) for name in ("chain.pem", "roots.pem", "leaf.pem")}
         with open(files["chain.pem"], "w") as out:
-            out.write(pem(report["certificates"]))
-        with open(files["signer.pem"], "w") as out:
-            out.write(pem([report["signer_certificate"]]))
+            out.write(pem(chain))
+        with open(files["leaf.pem"], "w") as out:
+            out.write(pem([certificate]))
         with open(files["roots.pem"], "w") as out:
             for roots_file in roots:
                 if roots_file and os.path.isfile(roots_file):
@@ -316,5 +329,5 @@ def trusted(report, roots=(SYSTEM_ROOTS,)):
                         out.write(text.read())
         moment = report["timestamp"] or datetime.datetime.now(datetime.timezone.utc)
         return subprocess.run(["openssl", "verify", "-CAfile", files["roots.pem"], "-untrusted", files["chain.pem"],
-                               "-purpose", "any", "-attime", str(int(moment.timestamp())), files["signer.pem"]],
+                               "-purpose", purpose, "-attime", str(int(moment.timestamp())), files["leaf.pem"]],
                               capture_output=True).returncode == 0
