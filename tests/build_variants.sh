@@ -229,12 +229,12 @@ signed)
     # Signing commands that do not give this build, signed: another program,
     # a changed byte, a blob the digest leaves out, nothing, no end.
     sign=$(printf 'osslsigncode sign -certs %q -key %q' "$work/rsa.pem" "$work/rsa.key")
-    for row in "other|$sign -in $(printf %q "$PROBE_EXE") -out \"\$2\"|wrote another program than this build" \
-        "flipped|cp \"\$1\" \"\$2.in\" && printf '\\x90' | dd of=\"\$2.in\" bs=1 seek=1100 conv=notrunc && $sign -in \"\$2.in\" -out \"\$2\"|the first difference is in section .text" \
-        "blob|$sign -addUnauthenticatedBlob -in \"\$1\" -out \"\$2\"|a signature that holds an unauthenticated blob" \
-        "silent|true|exited 0 without writing its output" \
-        "endless|sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait|did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
-        IFS='|' read -r name body message <<< "$row"
+    for row in "other@$sign -in $(printf %q "$PROBE_EXE") -out \"\$2\"@wrote another program than this build" \
+        "flipped@cp \"\$1\" \"\$2.in\" && printf '\\x90' | dd of=\"\$2.in\" bs=1 seek=1100 conv=notrunc && $sign -in \"\$2.in\" -out \"\$2\"@the first difference is in section .text" \
+        "blob@$sign -addUnauthenticatedBlob -in \"\$1\" -out \"\$2\"@a signature that holds an unauthenticated blob" \
+        "silent@true@exited 0 without writing its output" \
+        "endless@sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait@did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
+        IFS='@' read -r name body message <<< "$row"
         echo "$body" > "$work/sign-$name"
         refused "" "$message" "-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-$name" -DLAUNCHER_SIGN_COMMAND_TIMEOUT=2
     done
