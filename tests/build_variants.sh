@@ -238,7 +238,7 @@ signed)
         echo "$body" > "$work/sign-$name"
         refused "" "$message" "-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-$name" -DLAUNCHER_SIGN_COMMAND_TIMEOUT=2
     done
-    ! kill -0 "$(cat "$work/endless.pid")" 2> /dev/null || fail "the endless signing command's child lives on"
+    ! ps -o stat= -p "$(cat "$work/endless.pid")" | grep -qv Z || fail "the endless signing command's child lives on"  # (a zombie has ended)
     refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
     refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
