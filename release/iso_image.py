@@ -3,7 +3,10 @@ its files through the Joliet tree (the one Windows reads), and what lies at
 a byte of it, to name where two images first differ.
 """
 import calendar
+import filecmp
+import hashlib
 import os
+import tempfile
 
 import pycdlib
 
@@ -179,9 +182,50 @@ def what_lies_at(path, offset):
     return None
 
 
+def differing_file(rebuilt, shipped):
+    """The first path of the Joliet tree whose kind, size or content differs
+    between two images, or None."""
+    media = []
+    try:
+        for path in (rebuilt, shipped):
+            medium = pycdlib.PyCdlib()
+            medium.open(path)
+            media.append(medium)
+        listings = [joliet_listing(medium) for medium in media]
+        for path in sorted(set(listings[0]) | set(listings[1])):
+            if path not in listings[0] or path not in listings[1]:
+                return f"/{shown(path)}, which only the {'shipped' if path in listings[1] else 'rebuilt'} medium holds"
+            if listings[0][path] != listings[1][path]:
+                return f"the file /{shown(path)}, its size or its kind"
+            if listings[0][path][0] == "file":
+                digests = []
+                for medium in media:
+                    digest = hashlib.sha256()
+                    with tempfile.TemporaryFile() as out:
+                        medium.get_file_from_iso_fp(out, joliet_path=f"/{path}")
+                        out.seek(0)
+                        for chunk in iter(lambda: out.read(1 << 20), b""):
+                            digest.update(chunk)
+                    digests.append(digest.digest())
+                if digests[0] != digests[1]:
+                    return f"the file /{shown(path)}, its content"
+    except Exception:  # a hostile image pycdlib cannot read: the bytes alone
+        return None
+    finally:
+        for medium in media:
+            medium.close()
+    return None
+
+
 def first_difference(rebuilt, shipped):
-    """The first byte where two images differ, named by what lies there in
+    """Where two images first differ: a file of the Joliet tree, where one
+    differs; else the first byte that differs, named by what lies there in
     the shipped image, or else where the build writes it."""
+    if filecmp.cmp(rebuilt, shipped, shallow=False):
+        return None
+    found = differing_file(rebuilt, shipped)
+    if found:
+        return found
     offset = 0
     with open(rebuilt, "rb") as mine, open(shipped, "rb") as theirs:
         while True:

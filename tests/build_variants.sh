@@ -322,7 +322,7 @@ PY
     grep -qF '"1" \x1b[8m' "$work/verify.log" && ! grep -q $'\e' "$work/verify.log" || fail "a control character was printed"
     verified 0 "the publisher's: the installer and the further files" "$release/medium.iso"
     verified 0 "reproduced: the medium is exactly" --installer "$work/installer.exe" "$release/medium.iso"
-    verified 1 "not reproduced: the first file of the medium that differs is /windows/setup/setup.exe" \
+    verified 1 "not reproduced: the first difference of the medium: the file /windows/setup/setup.exe" \
         --installer "$work/cert.pem" "$release/medium.iso"
     verified 1 "not reproduced: the first difference is in section .text" "$work/changed.signed.exe"
     verified 1 "not reproduced: the file holds a nested signature by /CN=Contoso ecdsa" "$work/nested.exe"
