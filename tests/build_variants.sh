@@ -226,8 +226,7 @@ signed)
     rm "$work/rsa/setup.exe" && { cmake --build "$work/rsa" --target setup > /dev/null 2>&1 & }
     first=$! && cmake --build "$work/rsa" --target setup > /dev/null 2>&1 && wait $first && osslsigncode verify -in "$work/rsa/setup.exe" -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" > /dev/null 2>&1 ||
         fail "two signings at once left no signed setup.exe"
-    # Signing commands that do not give this build, signed: another program,
-    # a changed byte, a blob the digest leaves out, nothing, no end.
+    # Signing commands that do not give this build, signed: another program, a changed byte, a blob, nothing, no end.
     sign=$(printf 'osslsigncode sign -certs %q -key %q' "$work/rsa.pem" "$work/rsa.key")
     for row in "other@$sign -in $(printf %q "$PROBE_EXE") -out \"\$2\"@wrote another program than this build" \
         "flipped@cp \"\$1\" \"\$2.in\" && printf '\\x90' | dd of=\"\$2.in\" bs=1 seek=1100 conv=notrunc && $sign -in \"\$2.in\" -out \"\$2\"@the first difference is in section .text" \
@@ -277,30 +276,24 @@ PY
         -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" -out "$work/attached.exe" > /dev/null 2>&1 &&
         cmp "$work/attached.exe" "$release/setup.exe" ||
         fail "setup.exe.sig attached to the unsigned build is not the shipped file"
-    # What verify.sh must never say yes to: a nested signature, bytes in the
-    # certificate table after the signature or in it unsigned, a broken one,
-    # a medium with a UDF tree, a second session, Rock Ridge, SETUP.EXE and
-    # AUTORUN.INF beside its own, the two setup.exe's ISO 9660 records
-    # swapped; and what it refuses in one line, at once, a dangling commit too.
-    osslsigncode add -addUnauthenticatedBlob -in "$release/setup.exe" -out "$work/blob.exe" > /dev/null
+    # What verify.sh must never say yes to: signatures nested, padded, broken or with a blob; media with
+    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, or swapped ISO 9660 records; and what
+    # it refuses in one line, at once, a dangling commit too.
     xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null && chmod -R u+w "$work/tree.iso.d"
-    mkiso=(xorriso -report_about WARNING -volid ATLAS_25 -joliet on -compliance joliet_long_names:joliet_utf16:joliet_long_paths)
-    "${mkiso[@]}" -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
-    cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE" && echo > "$work/tree.iso.d/AUTORUN.INF"
-    "${mkiso[@]}" -rockridge off -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
+    xorriso -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
+    cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE" && echo > "$work/tree.iso.d/AUTORUN.INF" && xorriso -joliet on -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
     dangling=$(git -C "$work/source" commit-tree -m dangling "HEAD^{tree}")
     python3 - "$release" "$work" "$(git -C "$work/source" rev-parse HEAD)" "$dangling" <<'PY'
-import re, sys
-release, work, head, dangling = sys.argv[1:]
+import re, sys; release, work, head, dangling = sys.argv[1:]
 data = bytearray(open(f"{release}/medium.iso", "rb").read())
 a, b = [found.start() - 33 for found in re.finditer(rb"(?<=\x0b)SETUP\.EXE;1", data)][:2]  # a record's name is at 33
-for field in (2, 10):  # extent and size, in both byte orders
-    data[a + field:a + field + 8], data[b + field:b + field + 8] = data[b + field:b + field + 8], data[a + field:a + field + 8]
+for f in (2, 10): data[a + f:a + f + 8], data[b + f:b + f + 8] = data[b + f:b + f + 8], data[a + f:a + f + 8]  # extent, size
 open(f"{work}/swapped.iso", "wb").write(data)
 image = open(f"{release}/setup.unsigned.exe", "rb").read()
 open(f"{work}/dangling.exe", "wb").write(image.replace(head.encode("utf-16-le"), dangling.encode("utf-16-le")))
 PY
-    osslsigncode sign -nest -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$release/setup.exe" -out "$work/nested.exe" > /dev/null
+    osslsigncode sign -nest -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$release/setup.exe" -out "$work/nested.exe" > /dev/null &&
+        osslsigncode add -addUnauthenticatedBlob -in "$release/setup.exe" -out "$work/blob.exe" > /dev/null
     python3 - "$release/setup.exe" "$work/padded.exe" <<'PY'
 import struct, sys
 data = bytearray(open(sys.argv[1], "rb").read())
@@ -422,10 +415,15 @@ medium)
     for program in windows/setup/setup.exe windows/setup/extra.dll; do
         grep -qF "  $program: unsigned" "$work/first.log" || fail "the unsigned $program was not named"
     done
-    for row in "LAUNCHER_MEDIUM_REQUIRE_SIGNED=ON:  windows/setup/setup.exe: unsigned" \
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=x -keyout "$work/k.pem" -out "$work/c.pem" 2> /dev/null
+    osslsigncode sign -certs "$work/c.pem" -key "$work/k.pem" -in "$PROBE_EXE" -out "$work/broken.exe" > /dev/null &&
+        printf '\x90' | dd of="$work/broken.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
+    for row in "LAUNCHER_MEDIUM_INSTALLER=$PROBE_EXE:  windows/setup/setup.exe: unsigned" \
+               "LAUNCHER_MEDIUM_INSTALLER=$work/broken.exe:  windows/setup/setup.exe: its signature is broken" \
                "LAUNCHER_MEDIUM_LABEL=ATLAS_2026_EDITION:a label is 1 to 16 of A-Z, 0-9 and _"; do
         rm -rf "$work/refused"
-        ! (TARGET=medium build "$work/refused" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" -D"${row%%:*}") 2> /dev/null &&
+        ! (TARGET=medium build "$work/refused" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" -DLAUNCHER_MEDIUM_REQUIRE_SIGNED=ON \
+            -D"${row%%:*}") 2> /dev/null &&
             grep -qF "${row#*:}" "$work/refused.log" ||
             fail "${row%%:*} was not refused: $(tail -3 "$work/refused.log")"
     done
