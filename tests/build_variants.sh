@@ -280,7 +280,7 @@ PY
     # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, or swapped ISO 9660 records; and what
     # it refuses in one line, at once, a dangling commit too.
     xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null && chmod -R u+w "$work/tree.iso.d"
-    xorriso -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
+    xorriso -volid ATLAS_25 -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
     cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE" && echo > "$work/tree.iso.d/AUTORUN.INF" && xorriso -joliet on -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
     dangling=$(git -C "$work/source" commit-tree -m dangling "HEAD^{tree}")
     python3 - "$release" "$work" "$(git -C "$work/source" rev-parse HEAD)" "$dangling" <<'PY'
