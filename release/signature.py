@@ -237,6 +237,8 @@ def read_cms(der, digest_of=None):
                   for kind in kinds if kind not in SIGNED_ATTRIBUTES]
         shape += [f"the signed attribute '{SIGNED_ATTRIBUTES[kind]}' {kinds.count(kind)} times"
                   for kind in sorted(set(kinds)) if kind in SIGNED_ATTRIBUTES and kinds.count(kind) > 1]
+        shape += [f"no signed attribute '{SIGNED_ATTRIBUTES[kind]}'" for kind in list(SIGNED_ATTRIBUTES)[:2]
+                  if kind not in kinds]
         shape += [f"a signed attribute with {len(found['values'])} values"
                   for found in signed_attributes if len(found["values"]) != 1]
         unsigned_attributes = [] if isinstance(signer["unsigned_attrs"], core.Void) else signer["unsigned_attrs"]
@@ -275,7 +277,7 @@ def read_cms(der, digest_of=None):
             report["broken"] = "the signature names no certificate it holds"
         elif not signature_holds(certificate, signer, b"\x31" + signed_attributes.dump()[1:]):
             report["broken"] = "the signer's signature does not hold"
-    except (ValueError, TypeError, KeyError, IndexError, AttributeError) as error:
+    except Exception as error:  # asn1crypto's, cryptography's or hashlib's, for what a hostile file holds
         report["shape"] = "a signature that is no Authenticode SignedData"
         report["broken"] = report["broken"] or f"it cannot be read ({type(error).__name__})"
     return report
