@@ -62,10 +62,11 @@ host_runs_32bit_natively() {
 
 # CMake cannot build in every folder a shell can name: with one of these
 # characters in the checkout's path, CMake or make stops (measured: CMake
-# 3.25 and GNU make 4.3). Prints the first such character, for the message.
+# 3.25 and GNU make 4.3; the top CMakeLists.txt refuses '$(' and '${' too).
+# Prints the first such character, for the message.
 unbuildable_path_character() {  # path
     local c
-    for c in '#' '"' ';' '\' '[' ']' '<' '>' '|' ':'; do
+    for c in '#' '"' ';' '\' '[' ']' '<' '>' '|' ':' '$(' '${'; do
         [[ $1 != *"$c"* ]] || { echo "'$c'"; return 0; }
     done
     [[ $1 != *[[:cntrl:]]* ]] || { echo "a control character"; return 0; }

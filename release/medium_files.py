@@ -6,9 +6,10 @@ usage: medium_files.py check FURTHER_FILES
        medium_files.py programs TREE
 
 programs: every program in the laid-out tree (.exe, .dll, .sys, .msi) that
-is unsigned or signed with a non-RSA key, which Smart App Control blocks,
-one line each, as osslsigncode and OpenSSL read its signature; exit status
-1 if there is one. The launcher itself is signed by the build.
+is unsigned, whose signature is broken, or signed with a non-RSA key, which
+Smart App Control blocks, one line each, as signature.py reads its
+signature; exit status 1 if there is one. The launcher itself is signed by
+the build.
 
 check: every path of the publisher's further files that Windows would not
 read back exactly from the medium, one line each, relative to the folder and
@@ -19,17 +20,18 @@ compare: reads the Joliet tree of the ISO image with a reader of its own
 every path whose presence, kind or size differs from the tree it was written
 from; exit status 1 if there is one.
 
-Debian's python3-pycdlib: run it with /usr/bin/python3.
+Debian's python3-pycdlib and python3-asn1crypto: run it with /usr/bin/python3.
 """
 import os
-import re
 import stat
 import struct
-import subprocess
 import sys
-import tempfile
 
 import pycdlib
+
+import signature
+from iso_image import joliet_listing
+from shown import shown
 
 # Joliet with long names holds 103 UTF-16 units a name; past 240 a path
 # outgrows the Joliet limit and, on a drive's root, comes near MAX_PATH.
@@ -74,13 +76,6 @@ def folded(name):
 
 def is_control(c):
     return ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0
-
-
-def shown(text):
-    """A name fit for a message: controls and undecodable bytes escaped."""
-    return "".join(f"\\x{ord(c):02x}" if is_control(c) else
-                   f"\\x{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else c
-                   for c in text)
 
 
 def name_rules(name):
@@ -179,37 +174,16 @@ def listing_of_tree(root):
 
 
 def listing_of_image(iso):
-    """The Joliet tree as pycdlib reads its directory records: each name its
-    UTF-16 units exactly, and a file of several extents (4 GiB or more) one
-    file of their summed size."""
     image = pycdlib.PyCdlib()
     try:
         image.open(iso)
     except pycdlib.pycdlibexception.PyCdlibException as error:
         print(f"  pycdlib cannot read it: {error}")
         sys.exit(1)
-    entries = {}
-
-    def visit(record, relative):
-        extents = 0
-        for child in record.children:
-            name = child.file_identifier().decode("utf-16-be", "surrogatepass")
-            if name in (".", ".."):
-                continue
-            path = f"{relative}/{name}" if relative else name
-            if child.is_dir():
-                entries[path] = ("dir", None)
-                visit(child, path)
-            else:
-                # Every extent but the last carries the multi-extent flag.
-                extents += child.get_data_length()
-                if not child.file_flags & 0x80:
-                    entries[path] = ("file", extents)
-                    extents = 0
-
-    visit(image.get_record(joliet_path="/"), "")
-    image.close()
-    return entries
+    try:
+        return joliet_listing(image)
+    finally:
+        image.close()
 
 
 def compare(tree, iso):
@@ -226,18 +200,17 @@ def compare(tree, iso):
     return 1 if differences else 0
 
 
-def signing_key(program):
-    """The public-key algorithm of a program's signature, as the signature
-    records it, or None where it has none."""
-    with tempfile.TemporaryDirectory() as work:
-        signature = os.path.join(work, "signature.pem")
-        if subprocess.run(["osslsigncode", "extract-signature", "-pem", "-in", program, "-out", signature],
-                          capture_output=True).returncode or not os.path.isfile(signature):
-            return None
-        said = subprocess.run(["openssl", "pkcs7", "-in", signature, "-print"], capture_output=True, text=True,
-                              errors="replace").stdout
-    found = re.search(r"digest_enc_alg:\s*algorithm: (\S+)", said)
-    return found.group(1) if found else "unknown"
+def program_fault(path):
+    """Why Smart App Control would block a program, or None: unsigned, its
+    signature broken, or signed with a key that is not RSA."""
+    report = signature.read_program(path)
+    if not report["signed"]:
+        return "unsigned"
+    if report["broken"]:
+        return f"its signature is broken: {report['broken']}"
+    if "rsa" not in report["key"]:
+        return "signed with a non-RSA key"
+    return None
 
 
 def programs(tree):
@@ -248,11 +221,9 @@ def programs(tree):
             path = os.path.relpath(os.path.join(folder, name), tree)
             if path == "setup.exe" or os.path.splitext(name)[1].lower() not in (".exe", ".dll", ".sys", ".msi"):
                 continue
-            key = signing_key(os.path.join(folder, name))
-            if key is None:
-                found.append(f"  {shown(path)}: unsigned")
-            elif "rsa" not in key.lower():
-                found.append(f"  {shown(path)}: signed with a non-RSA key")
+            fault = program_fault(os.path.join(folder, name))
+            if fault:
+                found.append(f"  {shown(path)}: {fault}")
     print("\n".join(found))
     return 1 if found else 0
 

@@ -6,7 +6,8 @@
 # leaves its token (a USB token, an HSM, a cloud key service), reached through
 # the vendor's PKCS#11 module, or by a signing command of the publisher's (a
 # cloud signer's tool, jsign, a signing service). The password or PIN is
-# read from LAUNCHER_SIGN_PASSWORD when setup.exe is signed, and is never
+# read from LAUNCHER_SIGN_PASSWORD, or from the file LAUNCHER_SIGN_PASSWORD_FILE
+# names (both in the environment), when setup.exe is signed, and is never
 # kept in the cache, the build files or the log.
 set(LAUNCHER_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 certificate to sign setup.exe with; empty: unsigned")
 set(LAUNCHER_SIGN_PKCS11_KEY "" CACHE STRING "pkcs11: URI of the signing key in a token; empty: none")
@@ -14,6 +15,8 @@ set(LAUNCHER_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The token vendor's PKCS#11 mo
 set(LAUNCHER_SIGN_CERTS "" CACHE FILEPATH "PEM: the token key's certificate, then its intermediates")
 set(LAUNCHER_SIGN_COMMAND "" CACHE STRING
     "A signing command (a ;-list: program, arguments), given the unsigned file and the signed file's path")
+set(LAUNCHER_SIGN_COMMAND_TIMEOUT 600 CACHE STRING
+    "Seconds the signing command may take; past them it is ended, with every process it started")
 set(LAUNCHER_SIGN_ROOTS "" CACHE FILEPATH "PEM: a private root the signature is verified against, besides the system's")
 option(LAUNCHER_SIGN_ALLOW_NON_RSA "Accept a non-RSA signing key, which Smart App Control refuses" OFF)
 set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp servers, tried in order (a ;-list); empty: none")
@@ -43,6 +46,10 @@ if(routes GREATER 1)
     message(FATAL_ERROR "LAUNCHER_SIGN_PKCS12, LAUNCHER_SIGN_PKCS11_KEY and LAUNCHER_SIGN_COMMAND: "
                         "sign with a PKCS#12 file, a token's key or a signing command, one of them")
 elseif(LAUNCHER_SIGN_COMMAND)
+    if(NOT LAUNCHER_SIGN_COMMAND_TIMEOUT MATCHES "^[1-9][0-9]*$")
+        message(FATAL_ERROR "LAUNCHER_SIGN_COMMAND_TIMEOUT \"${LAUNCHER_SIGN_COMMAND_TIMEOUT}\": "
+                            "a whole number of seconds, 1 or more")
+    endif()
     set(SIGN_ROUTE command ${LAUNCHER_SIGN_COMMAND})
     set(SIGN_INPUT "the signing command")
 elseif(LAUNCHER_SIGN_PKCS12)
@@ -74,7 +81,7 @@ elseif(LAUNCHER_SIGN_PKCS11_KEY OR LAUNCHER_SIGN_PKCS11_MODULE OR LAUNCHER_SIGN_
 endif()
 # Any change of these settings makes setup.exe again, as a newer link does.
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings CONTENT
-     "${SIGN_ROUTE}\n${LAUNCHER_PRODUCT_NAME}\n${LAUNCHER_SIGN_URL}\n${LAUNCHER_SIGN_TIMESTAMP_URL}\n${LAUNCHER_SIGN_TIMESTAMP_CERTS}\n${LAUNCHER_SIGN_ROOTS}\n${LAUNCHER_SIGN_ALLOW_NON_RSA}\n")
+     "${SIGN_ROUTE}\n${LAUNCHER_SIGN_COMMAND_TIMEOUT}\n${LAUNCHER_PRODUCT_NAME}\n${LAUNCHER_SIGN_URL}\n${LAUNCHER_SIGN_TIMESTAMP_URL}\n${LAUNCHER_SIGN_TIMESTAMP_CERTS}\n${LAUNCHER_SIGN_ROOTS}\n${LAUNCHER_SIGN_ALLOW_NON_RSA}\n")
 if(SIGN_ROUTE)
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
     foreach(roots IN ITEMS TIMESTAMP_CERTS ROOTS)
@@ -91,8 +98,9 @@ if(SIGN_ROUTE)
         COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${OSSLSIGNCODE}
                 /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.py $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}
                 "${product}" "${LAUNCHER_SIGN_URL}" "${servers}" "${TIMESTAMP_CERTS}" "${ROOTS}"
-                "${LAUNCHER_SIGN_ALLOW_NON_RSA}" ${SIGN_ROUTE}
-        DEPENDS setup_unsigned ${SIGN_FILES} ${TIMESTAMP_CERTS} ${ROOTS} release/sign.py
+                "${LAUNCHER_SIGN_ALLOW_NON_RSA}" "${LAUNCHER_SIGN_COMMAND_TIMEOUT}" ${SIGN_ROUTE}
+        DEPENDS setup_unsigned ${SIGN_FILES} ${TIMESTAMP_CERTS} ${ROOTS} release/sign.py release/signature.py
+                release/pe_image.py release/shown.py
                 ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
         COMMENT "Signing setup.exe with ${SIGN_INPUT}"
         VERBATIM)

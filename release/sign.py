@@ -1,22 +1,25 @@
 #!/usr/bin/env python3
 """Makes the shipped setup.exe from the linked one: signed with SHA-256
-Authenticode, verified, timestamped where servers are named, and verified
+Authenticode, proven to be the linked build with one signature of the one
+shape the build accepts, timestamped where servers are named, and verified
 again as it will be after the certificate has expired; and its signature
 alone beside it, setup.exe.sig. Run with Debian's /usr/bin/python3.
 
-usage: sign.py LINKED EXE PRODUCT URL TIMESTAMP_URLS TIMESTAMP_CERTS ROOTS ALLOW_NON_RSA ROUTE...
+usage: sign.py LINKED EXE PRODUCT URL TIMESTAMP_URLS TIMESTAMP_CERTS ROOTS ALLOW_NON_RSA COMMAND_TIMEOUT ROUTE...
 ROUTE: pkcs12 FILE | pkcs11 KEY_URI MODULE CERTS | command PROGRAM [ARGUMENT...]
 (URL, TIMESTAMP_URLS (a ;-list), TIMESTAMP_CERTS and ROOTS may be empty)
 
 The key is in a PKCS#12 file, held in a token and reached through its
 vendor's PKCS#11 module, or used by a signing command of the publisher's,
-which is given the unsigned file and the path to write the signed one. The
-password or PIN is LAUNCHER_SIGN_PASSWORD's: taken out of the environment
-at once, it reaches only the process that signs, through a pipe, and is
-tried once; a signing command never sees it. The file is written under a
-temporary name and renamed into place only once verified, one signing per
-build folder at a time: whatever ends this early, nothing unsigned or
-unstamped is left under the signed name.
+which is given the unsigned file and the path to write the signed one, and
+COMMAND_TIMEOUT seconds. The password or PIN is LAUNCHER_SIGN_PASSWORD's, or
+the content of the file LAUNCHER_SIGN_PASSWORD_FILE names: this script runs
+again at once without it in its environment, the password on a pipe, so no
+process it starts can read it there; it reaches only the process that signs,
+through a pipe, and is tried once. The file is written under a temporary name
+and renamed into place only once verified, one signing per build folder at a
+time: whatever ends this early, nothing unsigned or unstamped, and nothing
+but this build, is left under the signed name.
 
 Environment: OSSLSIGNCODE (the tool), LAUNCHER_SIGN_TIMESTAMP_WAIT (seconds
 a server may take, 60) and LAUNCHER_SIGN_TIMESTAMP_PAUSE (seconds between
@@ -35,13 +38,17 @@ import time
 import urllib.error
 import urllib.request
 
-from medium_files import signing_key  # the medium judges the programs it ships the same way
+from asn1crypto import tsp
+
+import pe_image
+import signature
+from shown import shown
 
 OSSLSIGNCODE = os.environ.get("OSSLSIGNCODE", "osslsigncode")
 WAIT = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_WAIT", "60"))
 PAUSE = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_PAUSE", "10"))
 ROUNDS = 3
-SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"
+NAG = 30  # seconds between the lines that say a command is still running
 SHORT_LIFE = datetime.timedelta(days=30)
 TOKEN_REASONS = [  # what osslsigncode says of a token, and what it means
     ("PIN incorrect", "the PIN in LAUNCHER_SIGN_PASSWORD is wrong (not tried again: tokens lock after a few)"),
@@ -53,34 +60,62 @@ TOKEN_REASONS = [  # what osslsigncode says of a token, and what it means
     ("object not found", "the token holds no such key"),
     ("private key was not found", "the token holds no such key"),
 ]
+PASSWORD_FD = "--password-fd="
 
 
 class Failed(Exception):
     pass
 
 
-def run(command, secret=None, **options):
+class TimedOut(Exception):
+    pass
+
+
+def end_group(process):
+    """Ends a tool and every process it started in its group."""
+    for number, grace in ((signal.SIGTERM, 5), (signal.SIGKILL, None)):
+        try:
+            os.killpg(process.pid, number)
+        except ProcessLookupError:
+            return
+        try:
+            process.wait(grace)
+            return
+        except subprocess.TimeoutExpired:
+            continue
+
+
+def run(command, secret=None, timeout=None, waiting=None):
     """A tool's exit status and what it said; the secret only through its
-    standard input, and no terminal to ask for another."""
-    done = subprocess.run(command, input=secret, capture_output=True, text=True, errors="replace",
-                          start_new_session=True, **options)
-    return done.returncode, done.stdout + done.stderr
+    standard input, and no terminal to ask for another. The tool runs in a
+    process group of its own, which is ended with it, past the timeout, or
+    when this signing is stopped. waiting(seconds left) is called every NAG
+    seconds while it runs."""
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL if secret is None else subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
+                               start_new_session=True)
+    deadline = None if timeout is None else time.monotonic() + timeout
+    try:
+        while True:
+            waits = ([NAG] if waiting else []) + ([max(deadline - time.monotonic(), 0)] if deadline else [])
+            try:
+                said, _ = process.communicate(secret, timeout=min(waits) if waits else None)
+                return process.returncode, said
+            except subprocess.TimeoutExpired:
+                if deadline is not None and time.monotonic() >= deadline:
+                    raise TimedOut()
+                if waiting:
+                    waiting(None if deadline is None else deadline - time.monotonic())
+    finally:
+        end_group(process)
 
 
 def last_words(said, lines=2):
     return " ".join(line.strip() for line in said.strip().splitlines()[-lines:])
 
 
-def date_of(text):
-    return datetime.datetime.strptime(" ".join(text.split()), "%b %d %H:%M:%S %Y %Z")
-
-
-def signer_expiry(said):
-    """When the signer's certificate expires, from osslsigncode verify."""
-    found = re.search(r"Signer's certificate:.*?notAfter : ([^\n]+)", said, re.S)
-    if not found:
-        raise Failed("the signature names no signer's certificate")
-    return date_of(found.group(1))
+def tell(text):
+    print(text, flush=True)
 
 
 def probe(server):
@@ -104,51 +139,51 @@ def probe(server):
             return "refused the connection"
         if isinstance(reason, socket.gaierror):
             return "no such host"
-        return f"cannot be reached ({reason})"
-    done = subprocess.run(["openssl", "ts", "-reply", "-in", "/dev/stdin", "-text"], input=reply, capture_output=True)
-    text = done.stdout.decode(errors="replace")
-    if done.returncode or "Status:" not in text:
+        return f"cannot be reached ({shown(str(reason))})"
+    try:
+        response = tsp.TimeStampResp.load(reply, strict=True)
+        status = response["status"]["status"].native
+        token = response["time_stamp_token"]
+        if status not in ("granted", "granted_with_mods"):
+            return f"refused the request ({status})"
+        certificates = [choice.chosen for choice in token["content"]["certificates"]]
+    except Exception:  # asn1crypto's own, for bytes that are no reply
         return "not a timestamp reply"
-    granted = re.search(r"Status: (.*)", text).group(1).strip()
-    if not granted.startswith("Granted"):
-        return f"refused the request ({granted})"
-    token = subprocess.run(["openssl", "ts", "-reply", "-in", "/dev/stdin", "-token_out"], input=reply,
-                           capture_output=True).stdout
-    certificates = subprocess.run(["openssl", "pkcs7", "-inform", "DER", "-print_certs", "-text"], input=token,
-                                  capture_output=True).stdout.decode(errors="replace")
-    if "Time Stamping" not in certificates:
+    if not any("time_stamping" in (certificate.extended_key_usage_value or tsp.ExtKeyUsageSyntax([])).native
+               for certificate in certificates):
         return "the authority's certificate is not for time-stamping (no such extended key usage)"
     return "osslsigncode could not take its timestamp"
 
 
-def token_reason(said):
-    """Why a timestamp token does not verify, from osslsigncode verify."""
-    if "certificate has expired" in said:
-        found = re.search(r"Timestamp verified using:.*?notAfter : ([^\n]+)", said, re.S)
-        return f"the authority's certificate expired on {found.group(1).strip() if found else 'a date past'}"
-    if re.search(r"self-signed certificate|unable to get (local )?issuer certificate", said):
-        return "the authority's root is not trusted: add it to LAUNCHER_SIGN_TIMESTAMP_CERTS"
-    if "unsupported certificate purpose" in said:
-        return "the authority's certificate is not for time-stamping (no such extended key usage)"
-    if "Timestamp Server Signature verification: failed" in said:
+def token_reason(report):
+    """Why a timestamp token that osslsigncode does not verify fails, as the
+    signature reads: for another file, an authority's certificate that is
+    not for time-stamping or has expired; else its root is not trusted."""
+    authority = report["authority_certificate"]
+    if report["stamps_other"]:
         return "the token is for another file"
-    return last_words(said)
+    if authority is None:
+        return "the token names no certificate it holds"
+    if "time_stamping" not in (authority.extended_key_usage_value.native if authority.extended_key_usage_value
+                               else []):
+        return "the authority's certificate is not for time-stamping (no such extended key usage)"
+    if authority.not_valid_after < datetime.datetime.now(datetime.timezone.utc):
+        return f"the authority's certificate expired on {authority.not_valid_after:%b %e %H:%M:%S %Y} GMT"
+    return "the authority's root is not trusted: add it to LAUNCHER_SIGN_TIMESTAMP_CERTS"
 
 
 class Signing:
-    def __init__(self, linked, exe, product, url, servers, timestamp_certs, roots, allow_non_rsa, route):
-        self.linked, self.exe, self.route = linked, exe, route
+    def __init__(self, linked, exe, product, url, servers, timestamp_certs, roots, allow_non_rsa, command_timeout,
+                 route, password):
+        self.linked, self.exe, self.route, self.password = linked, exe, route, password
         self.servers = [server for server in servers.split(";") if server]
         self.timestamp_certs, self.roots = timestamp_certs, roots
         self.allow_non_rsa = allow_non_rsa.upper() in ("ON", "1", "TRUE", "YES", "Y")
+        self.command_timeout = float(command_timeout or 600)
         self.options = ["-h", "sha256", "-n", product] + (["-i", url] if url else [])
         self.folder = os.path.dirname(os.path.abspath(exe))
         self.work = f"{exe}.signing.d"
         self.signed = os.path.join(self.work, "signed.exe")
-        # Taken out of the environment: no other process ever sees it.
-        self.password = os.environ.pop("LAUNCHER_SIGN_PASSWORD", "")
-        if self.password.endswith("\n"):
-            self.password = self.password[:-1]
 
     def verify(self, path, *options):
         return run([OSSLSIGNCODE, "verify", "-in", path, "-CAfile", self.chain,
@@ -161,8 +196,27 @@ class Signing:
                     with open(part) as text:
                         out.write(text.read())
 
+    def run_command(self, arguments):
+        """The publisher's signing command, bounded by its timeout."""
+        name = arguments[0]
+
+        def waiting(left):
+            tell(f"{self.exe}: the signing command {name} is still running: {left:.0f} s left of "
+                 f"LAUNCHER_SIGN_COMMAND_TIMEOUT ({self.command_timeout:g} s)")
+
+        try:
+            status, said = run([*arguments, self.linked, self.signed], timeout=self.command_timeout, waiting=waiting)
+        except TimedOut:
+            raise Failed(f"the signing command {name} did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT "
+                         f"({self.command_timeout:g} s): it was ended, with every process it started")
+        if status:
+            raise Failed(f"the signing command {name} failed (exit status {status}): {shown(last_words(said))}")
+        if not os.path.isfile(self.signed):
+            raise Failed(f"the signing command {name} exited 0 without writing its output, {self.signed}")
+
     def sign(self):
-        """The signed file, and the certificates its signature is verified with."""
+        """The signed file; what signed it, and the certificates its
+        signature is verified with."""
         kind, *arguments = self.route
         readpass = ["-readpass", "/dev/stdin"] if self.password else []
         into = ["-in", self.linked, "-out", self.signed]
@@ -192,38 +246,67 @@ class Signing:
                               f"the module {module} cannot be loaded" if re.search("Unable to load.*module", said)
                               else f"signing failed: {last_words(said)}")
                 raise Failed(f"{'token ' + token + ', ' if token else ''}key {key}: {reason}")
-            return certificates, certificates
-        status, said = run([*arguments, self.linked, self.signed])
-        if status or not os.path.isfile(self.signed):
-            raise Failed(f"the signing command {arguments[0]} failed (exit status {status}): {last_words(said)}")
+            return f"the token key {key}", certificates
+        self.run_command(arguments)
         # The chain comes with the signature; it is trusted by the roots alone.
         return f"the signing command {arguments[0]}", ""
+
+    def judged(self, what):
+        """The signed file's signature as signature.py reads it, once the
+        file is proven to be the linked build with one signature of the
+        accepted shape."""
+        with open(self.linked, "rb") as file:
+            linked = file.read()
+        with open(self.signed, "rb") as file:
+            signed = file.read()
+        try:
+            report = signature.read(signed)
+        except Exception:  # pefile's own: what was written is no PE image
+            raise Failed(f"{what} wrote no program: {self.signed} is no PE image")
+        if not signature.same_image(linked, signed):
+            place = pe_image.first_difference(signature.unsigned(linked), signature.unsigned(signed))
+            raise Failed(f"{what} wrote another program than this build: the first difference is in {place}")
+        if not report["signed"]:
+            raise Failed(f"{what} wrote the build unsigned")
+        if report["shape"]:
+            raise Failed(f"{what} wrote a signature that holds {shown(report['shape'])}, which the build does not "
+                         "accept")
+        if report["broken"]:
+            raise Failed(f"{what} wrote a broken signature: {report['broken']}")
+        return report
 
     def timestamp(self):
         """Servers fail now and then: each is tried in turn, each for a
         bounded time, its token verified, and the whole list again after a
-        pause, a few rounds at most."""
+        pause, a few rounds at most. Each answer is told as it comes."""
         stamped = os.path.join(self.work, "stamped.exe")
         reasons = {}
         for round in range(ROUNDS):
             if round:
+                tell(f"{self.exe}: no timestamp yet; the servers again in {PAUSE:g} s "
+                     f"(round {round + 1} of {ROUNDS})")
                 time.sleep(PAUSE)
             for server in self.servers:
                 if os.path.exists(stamped):
                     os.remove(stamped)
                 try:
                     run([OSSLSIGNCODE, "add", "-ts", server, "-in", self.signed, "-out", stamped], timeout=WAIT)
-                except subprocess.TimeoutExpired:
+                    if not os.path.isfile(stamped) or not os.path.getsize(stamped):
+                        reasons[server] = probe(server)
+                    else:
+                        with open(stamped, "rb") as file:
+                            report = signature.read(file.read())
+                        # (osslsigncode's verify passes a token for another file, or of an
+                        # authority the roots do not hold.)
+                        if not report["stamps_other"] and self.verify(stamped)[0] == 0 and signature.trusted(
+                                report, (self.timestamp_roots,), authority=True):
+                            tell(f"{self.exe}: timestamp server {server}: a timestamp that verifies")
+                            os.replace(stamped, self.signed)
+                            return server
+                        reasons[server] = token_reason(report)
+                except TimedOut:
                     reasons[server] = f"no answer within {WAIT:g} s"
-                    continue
-                if not os.path.isfile(stamped) or not os.path.getsize(stamped):
-                    reasons[server] = probe(server)
-                    continue
-                status, said = self.verify(stamped)
-                if status == 0 and "Timestamp Server Signature verification: failed" not in said:
-                    os.replace(stamped, self.signed)
-                    return server
-                reasons[server] = token_reason(said)
+                tell(f"{self.exe}: timestamp server {server}: {reasons[server]}")
         raise Failed(f"no timestamp server gave a timestamp that verifies, in {ROUNDS} rounds; "
                      + "; ".join(f"{server}: {reason}" for server, reason in reasons.items()))
 
@@ -238,33 +321,33 @@ class Signing:
         except OSError as error:
             raise Failed(f"the build folder {self.folder} cannot be written: {error.strerror}")
         what, certificates = self.sign()
+        report = self.judged(what)
         self.chain = os.path.join(self.work, "chain.pem")
         self.timestamp_roots = os.path.join(self.work, "timestamp-roots.pem")
-        self.write(self.chain, certificates, SYSTEM_ROOTS, self.roots)
-        self.write(self.timestamp_roots, SYSTEM_ROOTS, self.timestamp_certs)
-        algorithm = signing_key(self.signed) or "unknown"
-        if "rsa" not in algorithm.lower() and not self.allow_non_rsa:
-            raise Failed(f"signed with a non-RSA key ({algorithm}), and Smart App Control accepts RSA signatures "
+        self.write(self.chain, certificates, signature.SYSTEM_ROOTS, self.roots)
+        self.write(self.timestamp_roots, signature.SYSTEM_ROOTS, self.timestamp_certs)
+        if "rsa" not in report["key"] and not self.allow_non_rsa:
+            raise Failed(f"signed with a non-RSA key ({report['key']}), and Smart App Control accepts RSA signatures "
                          "alone: sign with an RSA key, or set LAUNCHER_SIGN_ALLOW_NON_RSA=ON where your users "
                          "never turn Smart App Control on")
         status, said = self.verify(self.signed)
         if status:
             raise Failed(f"the signature made with {what} does not verify: {last_words(said, 3)}")
-        expiry = signer_expiry(said)
-        stamped = re.search(r"Timestamp time:", said)
-        if self.servers and not stamped:
+        expiry = report["not_after"].replace(tzinfo=None)
+        if self.servers and report["timestamp"] is None:
             server = self.timestamp()
+            report = self.judged(f"the timestamp from {server}")
             # As Windows will judge it once the certificate has expired.
-            after = int(expiry.replace(tzinfo=datetime.timezone.utc).timestamp()) + 86400
+            after = int(report["not_after"].timestamp()) + 86400
             if self.verify(self.signed, "-time", str(after))[0]:
                 raise Failed(f"the signature would die with the certificate on {expiry:%Y-%m-%d}: it does not "
                              f"verify after that with the timestamp from {server}")
-        elif not stamped:
+        elif report["timestamp"] is None:
             if expiry - datetime.datetime.utcnow() < SHORT_LIFE:
                 raise Failed(f"its certificate expires on {expiry:%Y-%m-%d}, within {SHORT_LIFE.days} days, and "
                              "without a timestamp the signature dies with it: set LAUNCHER_SIGN_TIMESTAMP_URL")
-            print(f"{self.exe}: no timestamp: the signature stops verifying on {expiry:%Y-%m-%d}, "
-                  "when its certificate expires")
+            tell(f"{self.exe}: no timestamp: the signature stops verifying on {expiry:%Y-%m-%d}, "
+                 "when its certificate expires")
         # The signature alone, beside the file: attached to the unsigned
         # build it gives the shipped file, byte for byte.
         detached = os.path.join(self.work, "setup.exe.sig")
@@ -282,8 +365,35 @@ def refuse(signing, reason):
     return 1
 
 
+def without_password(arguments):
+    """Runs this script again without the password in its environment,
+    where /proc/PID/environ would show it to every process it starts; the
+    password goes on a pipe. Returns the password once that is done."""
+    if arguments and arguments[0].startswith(PASSWORD_FD):
+        descriptor = int(arguments.pop(0)[len(PASSWORD_FD):])
+        with os.fdopen(descriptor, "rb") as pipe:
+            return pipe.read().decode()
+    named = os.environ.get("LAUNCHER_SIGN_PASSWORD_FILE")
+    if "LAUNCHER_SIGN_PASSWORD" not in os.environ:
+        if not named:
+            return ""
+        with open(named, "rb") as file:  # only the file's name is in the environment
+            return file.read().decode()
+    environment = dict(os.environ)
+    password = environment.pop("LAUNCHER_SIGN_PASSWORD").encode()
+    reading, writing = os.pipe()
+    os.write(writing, password[:65536])  # a pipe holds 64 KiB: it never blocks here
+    os.close(writing)
+    os.set_inheritable(reading, True)
+    os.execve(sys.executable, [sys.executable, os.path.abspath(__file__), f"{PASSWORD_FD}{reading}", *arguments],
+              environment)
+
+
 def main(arguments):
-    signing = Signing(*arguments[:8], arguments[8:])
+    password = without_password(arguments)
+    if password.endswith("\n"):  # one newline, as a secret store adds, is no part of it
+        password = password[:-1]
+    signing = Signing(*arguments[:9], arguments[9:], password)
     # SIGTERM ends the signing as Ctrl-C does, through the clean-up below.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     unwritable = lambda error: f"the build folder {signing.folder} cannot be written: {error.strerror}"
@@ -292,7 +402,11 @@ def main(arguments):
     except OSError as error:
         return refuse(signing, unwritable(error))
     with lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)  # released when its holder ends, however it ends
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            tell(f"{signing.exe}: waiting for another signing in this build folder to end")
+            fcntl.flock(lock, fcntl.LOCK_EX)  # released when its holder ends, however it ends
         made = False
         try:
             signing.make()

@@ -132,9 +132,10 @@ signed)
         -keyout "$work/key.pem" -out "$work/cert.pem" 2> /dev/null
     openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
         -passout env:LAUNCHER_SIGN_PASSWORD
-    # (One trailing newline in the password is no part of it.)
-    LAUNCHER_SIGN_PASSWORD=$LAUNCHER_SIGN_PASSWORD$'\n' build "$work/tree" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" \
-        -DLAUNCHER_SIGN_URL=https://example.com
+    # (From a file, and one trailing newline in it is no part of it.)
+    printf '%s\n' "$LAUNCHER_SIGN_PASSWORD" > "$work/password"
+    (unset LAUNCHER_SIGN_PASSWORD && LAUNCHER_SIGN_PASSWORD_FILE="$work/password" build "$work/tree" \
+        -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" -DLAUNCHER_SIGN_URL=https://example.com)
     exe="$work/tree/setup.exe"
     osslsigncode verify -in "$exe" -CAfile "$work/cert.pem" > "$work/verify.log" 2>&1 ||
         fail "the signature does not verify: $(tail -3 "$work/verify.log")"
@@ -203,13 +204,13 @@ signed)
         ! LAUNCHER_SIGN_PASSWORD=$1 cmake --build "$work/wrong" --target setup > "$work/wrong.log" 2>&1 ||
             fail "accepted: $2"
         grep -qF "$2" "$work/wrong.log" || fail "no clear message: $(tail -5 "$work/wrong.log")"
-        [ ! -e "$work/wrong/setup.exe" ] || fail "an unsigned setup.exe was left"
+        [ ! -e "$work/wrong/setup.exe" ] && [ ! -e "$work/wrong/setup.exe.sig" ] || fail "a setup.exe or its .sig was left"
     }
     after_expiry "$work/rsa/setup.exe" "$work/rsa.pem" || fail "the timestamped signature dies with its certificate"
     ! after_expiry "$work/ecdsa/setup.exe" "$work/ecdsa.pem" || fail "a signature without a timestamp outlives its certificate"
     # Any signer by command, which never sees the PIN; verified against a
     # private root; timestamped by the first server whose token verifies.
-    printf '#!/bin/bash\nenv > %q\nexec osslsigncode sign -h sha256 -certs %q -key %q -in "$1" -out "$2"\n' \
+    printf '#!/bin/bash\n{ env; tr "\\0" "\\n" < /proc/$PPID/environ; } > %q\nexec osslsigncode sign -h sha256 -certs %q -key %q -in "$1" -out "$2"\n' \
         "$work/command.env" "$work/rsa.pem" "$work/rsa.key" > "$work/sign-command"
     command=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-command" -DLAUNCHER_SIGN_ROOTS="$work/rsa.pem")
     bad=(500 garbage empty replay untrusted expired) && bad=("${bad[@]/#/$tsa/}")
@@ -217,18 +218,31 @@ signed)
     refused "$LAUNCHER_SIGN_PASSWORD" "no timestamp server gave a timestamp that verifies, in 3 rounds; http://127.0.0.1:1/: refused the connection; $tsa/silent: no answer within 2 s; $tsa/500: HTTP 500; $tsa/garbage: not a timestamp reply; $tsa/empty: not a timestamp reply; $tsa/replay: the token is for another file; $tsa/untrusted: the authority's root is not trusted: add it to LAUNCHER_SIGN_TIMESTAMP_CERTS; $tsa/expired: the authority's certificate expired on Jan  1 00:00:00 2021 GMT" \
         "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;$tsa/silent;$(IFS=';'; echo "${bad[*]}")" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
     [ $SECONDS -lt 40 ] || fail "the failing servers held the build for $SECONDS s"
+    grep -qF "setup.exe: timestamp server $tsa/500: HTTP 500" "$work/wrong.log" || fail "the servers' answers were not told"
     build "$work/command" "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=$(IFS=';'; echo "${bad[*]}");$tsa/good" \
         -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
-    after_expiry "$work/command/setup.exe" "$work/rsa.pem" && ! grep -q LAUNCHER_SIGN_PASSWORD "$work/command.env" ||
+    after_expiry "$work/command/setup.exe" "$work/rsa.pem" && ! grep -qF "$LAUNCHER_SIGN_PASSWORD" "$work/command.env" ||
         fail "the command's signature dies with its certificate, or the command saw the PIN"
     refused "" "expires on $(date -u -d "$(openssl x509 -in "$work/rsa.pem" -noout -enddate | cut -d= -f2)" +%F), within 30 days" \
         "${command[@]}"
-    refused "$LAUNCHER_SIGN_PASSWORD" "signed with a non-RSA key (ecdsa-with-SHA256), and Smart App Control accepts RSA signatures alone" \
+    refused "$LAUNCHER_SIGN_PASSWORD" "signed with a non-RSA key (ecdsa), and Smart App Control accepts RSA signatures alone" \
         "${token[@]/object=rsa/object=ecdsa}" -DLAUNCHER_SIGN_CERTS="$work/ecdsa.pem"
     # Two signings in one build folder at once: each in turn, the file left.
     rm "$work/rsa/setup.exe" && { cmake --build "$work/rsa" --target setup > /dev/null 2>&1 & }
     first=$! && cmake --build "$work/rsa" --target setup > /dev/null 2>&1 && wait $first && osslsigncode verify -in "$work/rsa/setup.exe" -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" > /dev/null 2>&1 ||
         fail "two signings at once left no signed setup.exe"
+    # Signing commands that do not give this build, signed: another program, a changed byte, a blob, nothing, no end.
+    sign=$(printf 'osslsigncode sign -certs %q -key %q' "$work/rsa.pem" "$work/rsa.key")
+    for row in "other@$sign -in $(printf %q "$PROBE_EXE") -out \"\$2\"@wrote another program than this build" \
+        "flipped@cp \"\$1\" \"\$2.in\" && printf '\\x90' | dd of=\"\$2.in\" bs=1 seek=1100 conv=notrunc && $sign -in \"\$2.in\" -out \"\$2\"@the first difference is in section .text" \
+        "blob@$sign -addUnauthenticatedBlob -in \"\$1\" -out \"\$2\"@a signature that holds an unauthenticated blob" \
+        "silent@true@exited 0 without writing its output" \
+        "endless@sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait@did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
+        IFS='@' read -r name body message <<< "$row"
+        echo "$body" > "$work/sign-$name"
+        refused "" "$message" "-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-$name" -DLAUNCHER_SIGN_COMMAND_TIMEOUT=2
+    done
+    ! ps -o stat= -p "$(cat "$work/endless.pid")" | grep -qv Z || fail "the endless signing command's child lives on"  # (a zombie has ended)
     refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
     refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
@@ -246,7 +260,7 @@ import json, sys
 work, installer, tsa = sys.argv[1:]
 presets = json.load(open(f"{work}/source/release/CMakeUserPresets.example.json"))
 presets["configurePresets"][0]["cacheVariables"].update({
-    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\"",
+    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\" \u001b[8m",
     "LAUNCHER_COMPANY_NAME": "Contoso Ltd ",
     "LAUNCHER_SIGN_PKCS11_MODULE": "/usr/lib/softhsm/libsofthsm2.so", "LAUNCHER_SIGN_CERTS": f"{work}/rsa.pem",
     "LAUNCHER_SIGN_PKCS11_KEY": "pkcs11:token=Contoso%20Token;object=rsa;type=private",
@@ -262,15 +276,29 @@ PY
     cp "$release/setup.unsigned.exe" "$work/changed.exe"
     printf '\x90' | dd of="$work/changed.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
     osslsigncode sign -certs "$work/rsa.pem" -key "$work/rsa.key" -in "$work/changed.exe" -out "$work/changed.signed.exe" > /dev/null
-    # (It also verifies what it made, against the system's roots alone.)
+    # (It also verifies what it made: a private root is named, as the README says.)
     osslsigncode attach-signature -sigin "$release/setup.exe.sig" -in "$release/setup.unsigned.exe" \
-        -out "$work/attached.exe" > /dev/null 2>&1 || true
-    cmp "$work/attached.exe" "$release/setup.exe" ||
+        -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" -out "$work/attached.exe" > /dev/null 2>&1 &&
+        cmp "$work/attached.exe" "$release/setup.exe" ||
         fail "setup.exe.sig attached to the unsigned build is not the shipped file"
-    # What verify.sh must never say yes to: a nested signature, bytes in the
-    # certificate table after the signature, a medium with a UDF tree or a
-    # second session; and what it refuses in one line, at once.
-    osslsigncode sign -nest -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$release/setup.exe" -out "$work/nested.exe" > /dev/null
+    # What verify.sh must never say yes to: signatures nested, padded, broken or with a blob; media with
+    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, or swapped ISO 9660 records; and what
+    # it refuses in one line, at once, a dangling commit too.
+    xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null && chmod -R u+w "$work/tree.iso.d"
+    xorriso -volid ATLAS_25 -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
+    cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE" && echo > "$work/tree.iso.d/AUTORUN.INF" && xorriso -joliet on -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
+    dangling=$(git -C "$work/source" commit-tree -m dangling "HEAD^{tree}")
+    python3 - "$release" "$work" "$(git -C "$work/source" rev-parse HEAD)" "$dangling" <<'PY'
+import re, sys; release, work, head, dangling = sys.argv[1:]
+data = bytearray(open(f"{release}/medium.iso", "rb").read())
+a, b = [found.start() - 33 for found in re.finditer(rb"(?<=\x0b)SETUP\.EXE;1", data)][:2]  # a record's name is at 33
+for f in (2, 10): data[a + f:a + f + 8], data[b + f:b + f + 8] = data[b + f:b + f + 8], data[a + f:a + f + 8]  # extent, size
+open(f"{work}/swapped.iso", "wb").write(data)
+image = open(f"{release}/setup.unsigned.exe", "rb").read()
+open(f"{work}/dangling.exe", "wb").write(image.replace(head.encode("utf-16-le"), dangling.encode("utf-16-le")))
+PY
+    osslsigncode sign -nest -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$release/setup.exe" -out "$work/nested.exe" > /dev/null &&
+        osslsigncode add -addUnauthenticatedBlob -in "$release/setup.exe" -out "$work/blob.exe" > /dev/null
     python3 - "$release/setup.exe" "$work/padded.exe" <<'PY'
 import struct, sys
 data = bytearray(open(sys.argv[1], "rb").read())
@@ -289,28 +317,35 @@ PY
             fail "verify.sh ${*:3}: $(cat "$work/verify.log")"
     }
     verified 0 "reproduced: the shipped setup.exe is exactly the build of commit" "$release/setup.exe"
-    verified 0 "not vouched for: the installer and the further files" "$release/medium.iso"
+    grep -qF '"1" \x1b[8m' "$work/verify.log" && ! grep -q $'\e' "$work/verify.log" || fail "a control character was printed"
+    verified 0 "the publisher's: the installer and the further files" "$release/medium.iso"
     verified 0 "reproduced: the medium is exactly" --installer "$work/installer.exe" "$release/medium.iso"
-    verified 1 "not reproduced: the first file of the medium that differs is /windows/setup/setup.exe" \
+    verified 1 "not reproduced: the first difference of the medium: the file /windows/setup/setup.exe" \
         --installer "$work/cert.pem" "$release/medium.iso"
     verified 1 "not reproduced: the first difference is in section .text" "$work/changed.signed.exe"
     verified 1 "not reproduced: the file holds a nested signature by /CN=Contoso ecdsa" "$work/nested.exe"
     verified 1 "not reproduced: the file holds a certificate table that holds 40 bytes more than its signature" "$work/padded.exe"
-    verified 1 "not reproduced: the medium holds a UDF tree" "$work/udf.iso"
-    verified 1 "bytes after the volume's end (a second session, or more)" "$work/two.iso"
+    verified 1 "not reproduced: its signature is broken: the file is not what was signed" "$work/flipped.exe"
+    verified 1 "not reproduced: the file holds an unauthenticated blob" "$work/blob.exe"
+    verified 1 "not reproduced: the medium holds a volume recognition sequence entry BEA01 (UDF)" "$work/udf.iso"
+    verified 1 "bytes after the end of the image the build writes (a second session, or more)" "$work/two.iso"
+    verified 1 "the first difference of the medium: the primary volume descriptor (ISO 9660)" "$work/rr.iso"
+    verified 1 "SETUP.EXE: stands in for the medium's own setup.exe" "$work/twins.iso"
+    verified 1 "the first difference of the medium: the ISO 9660 directory record /SETUP.EXE;1" "$work/swapped.iso"
+    verified 2 "commit $dangling is on no branch or tag of this clone" "$work/dangling.exe"
     verified 2 "verify.sh: $work/cert.pem: not a PE image" "$work/cert.pem"
     verified 2 "but not a launcher of this project: it imports" "$PROBE_EXE"
     verified 2 "verify.sh: $work/truncated.exe: a PE image cut short: 3000 bytes of" "$work/truncated.exe"
     verified 2 "larger than any launcher can be" "$work/huge.exe"
-    /usr/bin/python3 - "$SOURCE_DIR/release" "$release/setup.unsigned.exe" <<'PY' || fail "a mutated image made verify.sh fail"
-import random, sys; sys.path.insert(0, sys.argv[1]); import verify_image
+    /usr/bin/python3 - "$SOURCE_DIR/release" "$release/setup.exe" <<'PY' || fail "a mutated image made verify.sh fail"
+import random, sys; sys.path.insert(0, sys.argv[1]); import pe_image, pefile, signature
 data, chance = open(sys.argv[2], "rb").read(), random.Random(25)
-for _ in range(300):  # four bytes in the headers, where the reader looks most, and four anywhere
+for _ in range(300):  # four bytes in the headers, where the readers look most, and four anywhere
     image = bytearray(data)
     for at in chance.sample(range(0x400), 4) + chance.sample(range(len(data)), 4):
         image[at] = chance.randrange(256)
-    try: verify_image.inspect(bytes(image))
-    except verify_image.Refused: pass
+    try: pe_image.inspect(bytes(image)) and signature.read(bytes(image))
+    except (pe_image.NotLauncher, pefile.PEFormatError): pass
 PY
     echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes"
     ;;
@@ -398,10 +433,15 @@ medium)
     for program in windows/setup/setup.exe windows/setup/extra.dll; do
         grep -qF "  $program: unsigned" "$work/first.log" || fail "the unsigned $program was not named"
     done
-    for row in "LAUNCHER_MEDIUM_REQUIRE_SIGNED=ON:  windows/setup/setup.exe: unsigned" \
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=x -keyout "$work/k.pem" -out "$work/c.pem" 2> /dev/null
+    osslsigncode sign -certs "$work/c.pem" -key "$work/k.pem" -in "$PROBE_EXE" -out "$work/broken.exe" > /dev/null &&
+        printf '\x90' | dd of="$work/broken.exe" bs=1 seek=1100 conv=notrunc 2> /dev/null
+    for row in "LAUNCHER_MEDIUM_INSTALLER=$PROBE_EXE:  windows/setup/setup.exe: unsigned" \
+               "LAUNCHER_MEDIUM_INSTALLER=$work/broken.exe:  windows/setup/setup.exe: its signature is broken" \
                "LAUNCHER_MEDIUM_LABEL=ATLAS_2026_EDITION:a label is 1 to 16 of A-Z, 0-9 and _"; do
         rm -rf "$work/refused"
-        ! (TARGET=medium build "$work/refused" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" -D"${row%%:*}") 2> /dev/null &&
+        ! (TARGET=medium build "$work/refused" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" -DLAUNCHER_MEDIUM_REQUIRE_SIGNED=ON \
+            -D"${row%%:*}") 2> /dev/null &&
             grep -qF "${row#*:}" "$work/refused.log" ||
             fail "${row%%:*} was not refused: $(tail -3 "$work/refused.log")"
     done

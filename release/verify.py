@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""Checks a shipped setup.exe, or the medium.iso around it, for verify.sh.
+Run it with Debian's /usr/bin/python3. The file is only read, never run; the
+commit it names is built, so its code runs on this machine: only a commit
+that a branch or tag of this clone holds.
+
+usage: verify.py [--installer FILE [--files DIR]] FILE
+
+A setup.exe: its signature is read (signature.py) and must have the one
+shape the build makes; the commit it names is built in a temporary clone of
+this one with the branding read back, and compared byte for byte.
+A medium.iso: its setup.exe so, then the whole medium is laid out again by
+that commit's own layout step, from what the medium holds through its Joliet
+tree (or --installer and --files), with the label and date it carries, and
+the two images are compared byte for byte.
+Exit status: 0 reproduced, 1 not (naming the first difference), 2 refused in
+one line (not a launcher of this project, malformed, too large, a commit the
+clone does not vouch for, or no rebuild could be made).
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+import pycdlib
+
+import iso_image
+import pe_image
+import signature
+from shown import shown
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The caller's CFLAGS, LDFLAGS and the like never reach the rebuild.
+HERMETIC = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.environ.get("HOME", "/"),
+            "LC_ALL": "C.UTF-8"}
+PROGRAMS = (".exe", ".dll", ".sys", ".msi")
+
+
+class Refused(Exception):
+    """The file is not what can be checked: one line, exit status 2."""
+
+
+class NotReproduced(Exception):
+    """The first difference: exit status 1."""
+
+
+class Stopped(BaseException):
+    """SIGINT or SIGTERM: the exit status."""
+
+
+def say(label, text):
+    print(f"{label + ':':<12}{text}", flush=True)
+
+
+def run(command, **options):
+    """A tool's result; the tool in a process group of its own, which is
+    ended with it if this check is stopped."""
+    process = subprocess.Popen(command, stdout=options.pop("stdout", subprocess.PIPE),
+                               stderr=options.pop("stderr", subprocess.PIPE), text=True, errors="replace",
+                               start_new_session=True, **options)
+    try:
+        out, err = process.communicate()
+    except BaseException:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+        raise
+    return subprocess.CompletedProcess(command, process.returncode, out, err)
+
+
+def stop(number, _):
+    raise Stopped(128 + number)
+
+
+def trust(report):
+    if signature.trusted(report):
+        return "its certificate: from a root this system trusts"
+    return "its certificate: from no root this system trusts (trust is yours to judge)"
+
+
+def summary(report):
+    """A program's signature in one line."""
+    if not report["signed"]:
+        return "not signed"
+    stamp = report["timestamp"]
+    return "; ".join([f"signed by {shown(report['signer'])}",
+                      *(f"nested signature by {shown(nested)}" for nested in report["nested"]),
+                      "no timestamp" if stamp is None else f"timestamp {stamp:%Y-%m-%d %H:%M:%S} UTC"
+                      + (" for another signature" if report["stamps_other"] else ""),
+                      f"broken: {report['broken']}" if report["broken"] else "the file is what was signed",
+                      *([] if report["broken"] else [trust(report)])])
+
+
+def report_signature(data):
+    """Prints what setup.exe's signature says; returns signature.read's report."""
+    report = signature.read(data)
+    if not report["signed"]:
+        say("signed by", "not signed")
+        return report
+    say("signed by", shown(report["signer"]))
+    for nested in report["nested"]:
+        say("nested", shown(nested))
+    stamp = report["timestamp"]
+    say("timestamp", "none" if stamp is None else
+        f"{stamp:%Y-%m-%d %H:%M:%S} UTC" + (", but for another signature" if report["stamps_other"] else ""))
+    say("signature", f"broken: {report['broken']}" if report["broken"] else
+        f"the file is what was signed; {trust(report)}")
+    return report
+
+
+def read_launcher(data):
+    if len(data) > pe_image.LAUNCHER_LIMIT:
+        raise Refused(f"{len(data)} bytes, larger than any launcher can be")
+    try:
+        return pe_image.inspect(data)
+    except pe_image.NotLauncher as refusal:
+        raise Refused(str(refusal))
+
+
+def vouched_commit(facts):
+    """The commit the file names, where a branch or tag of this clone holds it."""
+    match = re.fullmatch(r"commit ([0-9a-f]{40})", facts["source"])
+    if not match:
+        raise NotReproduced(f"the file says it was built from {shown(facts['source'])}, which no commit holds")
+    commit = match.group(1)
+    if run(["git", "-C", SOURCE_DIR, "cat-file", "-e", f"{commit}^{{commit}}"]).returncode:
+        raise Refused(f"this clone lacks commit {commit}: fetch the branch or tag that holds it "
+                      "(git fetch origin) and run again")
+    holders = run(["git", "-C", SOURCE_DIR, "for-each-ref", "--contains", commit, "--count=1",
+                   "--format=%(refname)", "refs/heads", "refs/remotes", "refs/tags"])
+    if holders.returncode or not holders.stdout.strip():
+        raise Refused(f"commit {commit} is on no branch or tag of this clone, and verifying builds it: fetch "
+                      "the branch or tag that holds it (git fetch origin BRANCH) and run again")
+    return commit
+
+
+def checkout(commit, work):
+    """The commit in a temporary clone sharing this one's objects: nothing
+    is registered in this clone, so nothing is left in it however this ends."""
+    tree = os.path.join(work, "source")
+    for command in (["git", "clone", "--quiet", "--shared", "--no-checkout", SOURCE_DIR, tree],
+                    ["git", "-C", tree, "-c", "advice.detachedHead=false", "checkout", "--quiet", commit]):
+        said = run(command)
+        if said.returncode:
+            raise Refused(f"commit {commit} cannot be checked out: {shown(said.stderr.strip())}")
+    return tree
+
+
+def kept(path):
+    """A copy of a log that outlives the temporary folder."""
+    handle, copy = tempfile.mkstemp(prefix="verify-", suffix=".log")
+    os.close(handle)
+    shutil.copyfile(path, copy)
+    return copy
+
+
+def cmake_string(value):
+    """value as a CMake bracket argument: every character kept as it is."""
+    equals = 0
+    while f"]{'=' * equals}]" in value:
+        equals += 1
+    return f"[{'=' * equals}[{value}]{'=' * equals}]"
+
+
+def rebuild(tree, facts, shipped, work):
+    """The launcher built from tree with the branding of the shipped image,
+    unsigned."""
+    icon = os.path.join(work, "icon.ico")
+    with open(icon, "wb") as file:
+        found = run(["wrestool", "-x", "--type=14", "--name=1", shipped], stdout=file).returncode == 0
+    settings = dict(facts["branding"], LAUNCHER_ICON=icon if found and os.path.getsize(icon) else "")
+    settings_file = os.path.join(work, "branding.cmake")
+    with open(settings_file, "w", encoding="utf-8") as file:
+        file.writelines(f'set({key} {cmake_string(value)} CACHE STRING "" FORCE)\n' for key, value in settings.items())
+    build, log = os.path.join(work, "build"), os.path.join(work, "build.log")
+    preset = facts["preset"][0]
+    deployment = ["-DLAUNCHER_DEPLOYMENT=ON"] if facts["deployment"] else []
+    say("rebuilding", f"preset {preset}" + (", a deployment build" if deployment else ""))
+    with open(log, "w") as out:
+        for command in (["cmake", "--preset", preset, "-B", build, "-C", settings_file, "-DLAUNCHER_TESTS=OFF",
+                         *deployment], ["cmake", "--build", build, "--target", "setup"]):
+            if run(command, cwd=tree, env=HERMETIC, stdout=out, stderr=subprocess.STDOUT).returncode:
+                with open(log, errors="replace") as text:
+                    error = next((line.strip() for line in text if "rror" in line), "see its log")
+                raise Refused(f"the rebuild failed: {shown(error)}; its log: {kept(log)}")
+    with open(os.path.join(build, "setup.exe"), "rb") as file:
+        return file.read()
+
+
+def explain(built, shipped, facts, work):
+    """Not reproduced: the first difference, the toolchains, and diffoscope's
+    report where it is installed."""
+    print(f"not reproduced: the first difference is in "
+          f"{pe_image.first_difference(signature.unsigned(built), signature.unsigned(shipped))}")
+    arch = facts["preset"][1]
+    versions = run(["dpkg-query", "-W", "-f=${Package} ${Version}, ", f"gcc-mingw-w64-{arch}-posix",
+                    f"binutils-mingw-w64-{arch}"]).stdout.rstrip(", ")
+    print(f"  toolchain here: {versions or 'unknown'}")
+    print(f"  linker version the image records: {facts['linker']}")
+    if shutil.which("diffoscope"):
+        paths = [os.path.join(work, name) for name in ("rebuilt.exe", "shipped-unsigned.exe")]
+        for path, data in zip(paths, (built, signature.unsigned(shipped))):
+            with open(path, "wb") as file:
+                file.write(data)
+        handle, report = tempfile.mkstemp(prefix="verify-diffoscope-", suffix=".txt")
+        os.close(handle)
+        run(["diffoscope", "--text", report, *paths])
+        print(f"  diffoscope's report: {report}")
+
+
+def read_medium(path, work):
+    """The medium's label, date and files, written out through its Joliet
+    tree into work/medium-files."""
+    medium = pycdlib.PyCdlib()
+    try:
+        medium.open(path)
+    except Exception as error:  # pycdlib's own, or what a hostile image makes of it
+        # The build writes an ISO 9660 and a Joliet descriptor, and the end.
+        written = ["the primary volume descriptor (ISO 9660)", "the supplementary volume descriptor (Joliet)",
+                   "the volume descriptor set terminator"]
+        other = next((kind for kind in iso_image.descriptors(path) if kind not in written), None)
+        if other:
+            raise NotReproduced(f"the medium holds {other}, which the build does not write")
+        raise Refused(f"an ISO image pycdlib cannot read ({shown(str(error))})")
+    files = os.path.join(work, "medium-files")
+    try:
+        label, date = iso_image.label_and_date(medium)
+        say("medium", f"{shown(path)}: label {shown(label)}")
+        listing = iso_image.extract(medium, os.path.getsize(path), files)
+    except iso_image.Unlike as difference:
+        raise NotReproduced(f"the medium holds {difference}")
+    finally:
+        medium.close()
+    if listing.get("setup.exe", ("", 0))[0] != "file":
+        raise Refused("an ISO image without setup.exe at its root")
+    if listing["setup.exe"][1] > pe_image.LAUNCHER_LIMIT:
+        raise Refused("its setup.exe is larger than any launcher can be")
+    return label, date, files
+
+
+def relayout(tree, shipped, label, date, installer, further, work):
+    """The medium laid out again by the commit's own layout step."""
+    say("rebuilding", "the medium")
+    iso = os.path.join(work, "medium.iso")
+    result = run(["bash", os.path.join(tree, "release", "medium.sh"), shipped, installer, further, label,
+                  os.path.join(work, "medium"), iso], env=dict(HERMETIC, SOURCE_DATE_EPOCH=str(date)))
+    if result.returncode:
+        lines = [line.strip() for line in result.stderr.splitlines() if line.strip()]
+        raise NotReproduced("its layout step refuses what the medium holds: " + shown(" ".join(lines[:4])))
+    return iso
+
+
+def report_programs(files):
+    """Each program on the medium but the launcher, with its signature."""
+    for folder, folders, names in os.walk(files):
+        folders.sort()
+        for name in sorted(names):
+            relative = os.path.relpath(os.path.join(folder, name), files)
+            if relative != "setup.exe" and name.lower().endswith(PROGRAMS):
+                say("program", f"{shown(relative)}: {summary(signature.read_program(os.path.join(folder, name)))}")
+
+
+def verify(path, installer, further, work):
+    with open(path, "rb") as file:
+        head = file.read(32774)
+    medium = head[32769:32774] == b"CD001"
+    if (installer or further) and not medium:
+        raise Refused("--installer and --files check a medium.iso, not a setup.exe")
+    if medium:
+        label, date, files = read_medium(path, work)
+        shipped = os.path.join(files, "setup.exe")
+    else:
+        if os.path.getsize(path) > pe_image.LAUNCHER_LIMIT:
+            raise Refused(f"{os.path.getsize(path)} bytes, larger than any launcher can be")
+        shipped = path
+    with open(shipped, "rb") as file:
+        data = file.read()
+    facts = read_launcher(data)
+    report = report_signature(data)
+    say("branding", " ".join(f"{key}={shown(value)}" for key, value in facts["branding"].items()))
+    say("versions", f"file {facts['numbers'][0]}, product {facts['numbers'][1]}")
+    say("source", ("deployment build, " if facts["deployment"] else "") + shown(facts["source"]))
+    if report["signed"] and report["shape"]:
+        raise NotReproduced(f"the file holds {shown(report['shape'])}, which the build does not make")
+    if report["signed"] and (report["broken"] or report["stamps_other"]):
+        raise NotReproduced(f"its signature is broken: {report['broken'] or 'a timestamp for another signature'}")
+    commit = vouched_commit(facts)
+    tree = checkout(commit, work)
+    built = rebuild(tree, facts, shipped, work)
+    if not signature.same_image(built, data):
+        explain(built, data, facts, work)
+        print(f"  rebuilt: commit {commit}")
+        return 1
+    if not medium:
+        print(f"reproduced: the shipped setup.exe is exactly the build of commit {commit}, signature aside")
+        return 0
+    if installer:
+        further = further or ""
+    else:
+        installer = os.path.join(work, "installer")
+        shutil.move(os.path.join(files, "setup.exe"), os.path.join(work, "setup.exe"))
+        shipped = os.path.join(work, "setup.exe")
+        if os.path.isfile(os.path.join(files, "autorun.inf")):
+            os.remove(os.path.join(files, "autorun.inf"))
+        if not os.path.isfile(os.path.join(files, "windows", "setup", "setup.exe")):
+            raise NotReproduced("the medium holds no windows/setup/setup.exe, which the build always writes")
+        report_programs(files)
+        shutil.move(os.path.join(files, "windows", "setup", "setup.exe"), installer)
+        further = files
+    rebuilt = relayout(tree, shipped, label, date, installer, further, work)
+    difference = iso_image.first_difference(rebuilt, path)
+    if difference:
+        raise NotReproduced(f"the first difference of the medium: {difference}")
+    print(f"reproduced: the medium is exactly the one commit {commit} lays out, every byte")
+    print("the publisher's: the installer and the further files on it; this says they are these, not that they "
+          "are sound")
+    return 0
+
+
+def main(arguments):
+    options = {}
+    while len(arguments) > 2 and arguments[0] in ("--installer", "--files"):
+        options[arguments[0]] = arguments[1]
+        arguments = arguments[2:]
+    if len(arguments) != 1 or (options.get("--files") and not options.get("--installer")):
+        raise Refused("usage: verify.sh [--installer FILE [--files DIR]] SETUP_EXE_OR_MEDIUM_ISO")
+    path = arguments[0]
+    if not os.path.isfile(path):
+        raise Refused(f"{shown(path)}: no such file")
+    for number in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(number, stop)
+    work = tempfile.mkdtemp(prefix="verify-work-")
+    try:
+        return verify(path, options.get("--installer"), options.get("--files"), work)
+    except Refused as refusal:
+        raise Refused(f"{shown(path)}: {refusal}")
+    except NotReproduced as difference:
+        print(f"not reproduced: {difference}")
+        return 1
+    except Exception as error:  # whatever a hostile file makes of the readers
+        raise Refused(f"{shown(path)}: malformed ({type(error).__name__}: {shown(str(error))})")
+    finally:
+        # Once the clean-up has begun, a second signal does not cut it short.
+        for number in (signal.SIGINT, signal.SIGTERM):
+            signal.signal(number, signal.SIG_IGN)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except Refused as refusal:
+        print(f"verify.sh: {refusal}", file=sys.stderr)
+        sys.exit(2)
+    except Stopped as stopped:
+        print("verify.sh: stopped; nothing is left behind", file=sys.stderr)
+        sys.exit(stopped.args[0])
