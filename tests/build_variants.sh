@@ -148,7 +148,8 @@ signed)
     # A token of its own (SoftHSM2) with an RSA and an ECDSA key, each with
     # its certificate: signed from it, verified, and accepted by sbverify.
     export SOFTHSM2_CONF="$work/softhsm2.conf"
-    mkdir "$work/tokens" && echo "directories.tokendir = $work/tokens" > "$SOFTHSM2_CONF"
+    mkdir "$work/tokens"
+    echo "directories.tokendir = $work/tokens" > "$SOFTHSM2_CONF"
     softhsm2-util --init-token --free --label "Contoso Token" --pin "$LAUNCHER_SIGN_PASSWORD" \
         --so-pin "so-$RANDOM-$RANDOM" > /dev/null
     token=(-DLAUNCHER_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so
@@ -158,8 +159,11 @@ signed)
     # is stamped by the last of a list, ECDSA not at all.
     # Their configurations name files relative to their folder, where OpenSSL
     # runs: it would read a quote or a '$' of the checkout's path as its own.
-    mkdir "$work/tsa" && printf '[ca]\ndefault_ca=c\n[c]\ndatabase=index\nnew_certs_dir=.\nserial=serial\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n[x]\nextendedKeyUsage=critical,timeStamping\n' \
-        > "$work/tsa/ca.cnf" && touch "$work/tsa/index" && echo 01 > "$work/tsa/serial"
+    mkdir "$work/tsa"
+    printf '[ca]\ndefault_ca=c\n[c]\ndatabase=index\nnew_certs_dir=.\nserial=serial\ndefault_md=sha256\npolicy=p\n[p]\ncommonName=supplied\n[x]\nextendedKeyUsage=critical,timeStamping\n' \
+        > "$work/tsa/ca.cnf"
+    touch "$work/tsa/index"
+    echo 01 > "$work/tsa/serial"
     for name in good untrusted expired; do
         # The expired authority is a request, signed below with past dates.
         out=(-x509 -days 3650 -out "$work/tsa/$name.pem") && [ $name != expired ] || out=(-out "$work/tsa/$name.csr")
@@ -168,7 +172,8 @@ signed)
         [ $name != expired ] || (cd "$work/tsa" && openssl ca -batch -config ca.cnf -selfsign -keyfile $name.key \
             -in $name.csr -startdate 20200101000000Z -enddate 20210101000000Z -extensions x -out $name.pem > /dev/null 2>&1)
         printf '[tsa]\ndefault_tsa=t\n[t]\nserial=%s.serial\nsigner_cert=%s.pem\nsigner_key=%s.key\nsigner_digest=sha256\ndefault_policy=1.2.3.4\ndigests=sha256\n' \
-            $name $name $name > "$work/tsa/$name.cnf" && echo 01 > "$work/tsa/$name.serial"
+            $name $name $name > "$work/tsa/$name.cnf"
+        echo 01 > "$work/tsa/$name.serial"
         [ $name = untrusted ] || cat "$work/tsa/$name.pem" >> "$work/tsa.pem"
     done
     python3 "$SOURCE_DIR/tests/tsa.py" "$work/tsa.port" "$work/tsa" &
@@ -228,7 +233,8 @@ signed)
     refused "$LAUNCHER_SIGN_PASSWORD" "signed with a non-RSA key (ecdsa), and Smart App Control accepts RSA signatures alone" \
         "${token[@]/object=rsa/object=ecdsa}" -DLAUNCHER_SIGN_CERTS="$work/ecdsa.pem"
     # Two signings in one build folder at once: each in turn, the file left.
-    rm "$work/rsa/setup.exe" && { cmake --build "$work/rsa" --target setup > /dev/null 2>&1 & }
+    rm "$work/rsa/setup.exe"
+    cmake --build "$work/rsa" --target setup > /dev/null 2>&1 &
     first=$! && cmake --build "$work/rsa" --target setup > /dev/null 2>&1 && wait $first && osslsigncode verify -in "$work/rsa/setup.exe" -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" > /dev/null 2>&1 ||
         fail "two signings at once left no signed setup.exe"
     # Signing commands that do not give this build, signed: another program, a changed byte, a blob, nothing, no end.
@@ -284,9 +290,12 @@ PY
     # What verify.sh must never say yes to: signatures nested, padded, broken or with a blob; media with
     # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, or swapped ISO 9660 records; and what
     # it refuses in one line, at once, a dangling commit too.
-    xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null && chmod -R u+w "$work/tree.iso.d"
+    xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null
+    chmod -R u+w "$work/tree.iso.d"
     xorriso -volid ATLAS_25 -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
-    cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE" && echo > "$work/tree.iso.d/AUTORUN.INF" && xorriso -joliet on -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
+    cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE"
+    echo > "$work/tree.iso.d/AUTORUN.INF"
+    xorriso -joliet on -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
     dangling=$(git -C "$work/source" commit-tree -m dangling "HEAD^{tree}")
     python3 - "$release" "$work" "$(git -C "$work/source" rev-parse HEAD)" "$dangling" <<'PY'
 import re, sys; release, work, head, dangling = sys.argv[1:]
@@ -308,15 +317,20 @@ at, size = struct.unpack_from("<II", data, security)
 struct.pack_into("<I", data, security + 4, size + 40) or struct.pack_into("<I", data, at, size + 40)
 open(sys.argv[2], "wb").write(data + bytes(40))
 PY
-    cp "$release/medium.iso" "$work/udf.iso" && cat "$release/medium.iso" "$release/medium.iso" > "$work/two.iso"
+    cp "$release/medium.iso" "$work/udf.iso"
+    cat "$release/medium.iso" "$release/medium.iso" > "$work/two.iso"
     for at in 19:BEA01 20:NSR02 21:TEA01; do printf '\0%s\1' "${at#*:}" | dd of="$work/udf.iso" bs=2048 seek="${at%:*}" conv=notrunc 2> /dev/null; done
-    head -c 3000 "$release/setup.exe" > "$work/truncated.exe" && truncate -s 6G "$work/huge.exe"
+    head -c 3000 "$release/setup.exe" > "$work/truncated.exe"
+    truncate -s 6G "$work/huge.exe"
     verified() {  # exit status, what it says, verify.sh's arguments
         SECONDS=0 status=0 && bash "$SOURCE_DIR/release/verify.sh" "${@:3}" > "$work/verify.log" 2>&1 || status=$?
         [ $status = "$1" ] && grep -qF "$2" "$work/verify.log" && { [ $status != 2 ] || [ $SECONDS -lt 5 ]; } ||
             fail "verify.sh ${*:3}: $(cat "$work/verify.log")"
     }
     verified 0 "reproduced: the shipped setup.exe is exactly the build of commit" "$release/setup.exe"
+    (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
+        verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
+        grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
     grep -qF '"1" \x1b[8m' "$work/verify.log" && ! grep -q $'\e' "$work/verify.log" || fail "a control character was printed"
     verified 0 "the publisher's: the installer and the further files" "$release/medium.iso"
     verified 0 "reproduced: the medium is exactly" --installer "$work/installer.exe" "$release/medium.iso"
@@ -380,7 +394,9 @@ medium)
             -DLAUNCHER_MEDIUM_FILES="$work/further" -DLAUNCHER_MEDIUM_LABEL=ATLAS_25
     }
     medium "$work/first"
-    bare=(env -i "PATH=$PATH" "HOME=$HOME") && medium "$work/second" && bare=()  # no locale at all
+    bare=(env -i "PATH=$PATH" "HOME=$HOME")  # no locale at all
+    medium "$work/second"
+    bare=()
     iso="$work/first/medium.iso"
     cmp "$iso" "$work/second/medium.iso" || fail "two builds of the medium differ"
     # Every name, folder and byte read back through the Joliet tree.
@@ -411,7 +427,7 @@ medium)
         l) ln -s README.txt "$work/bad/$path" ;;
         p) mkfifo "$work/bad/$path" ;;
         f) touch "$work/bad/$path" ;;
-        u) touch "$work/bad/$path" && chmod 000 "$work/bad/$path" ;;
+        u) touch "$work/bad/$path"; chmod 000 "$work/bad/$path" ;;
         esac
     done
     ! (TARGET=medium build "$work/second" -DLAUNCHER_MEDIUM_FILES="$work/bad") 2> /dev/null ||
