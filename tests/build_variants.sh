@@ -323,7 +323,7 @@ PY
     head -c 3000 "$release/setup.exe" > "$work/truncated.exe"
     truncate -s 6G "$work/huge.exe"
     verified() {  # exit status, what it says, verify.sh's arguments
-        SECONDS=0 status=0 && bash "$SOURCE_DIR/release/verify.sh" "${@:3}" > "$work/verify.log" 2>&1 || status=$?
+        SECONDS=0 status=0 && bash "${clone:-$SOURCE_DIR}/release/verify.sh" "${@:3}" > "$work/verify.log" 2>&1 || status=$?
         [ $status = "$1" ] && grep -qF "$2" "$work/verify.log" && { [ $status != 2 ] || [ $SECONDS -lt 5 ]; } ||
             fail "verify.sh ${*:3}: $(cat "$work/verify.log")"
     }
@@ -346,7 +346,8 @@ PY
     verified 1 "the first difference of the medium: the primary volume descriptor (ISO 9660)" "$work/rr.iso"
     verified 1 "SETUP.EXE: stands in for the medium's own setup.exe" "$work/twins.iso"
     verified 1 "the first difference of the medium: the ISO 9660 directory record /SETUP.EXE;1" "$work/swapped.iso"
-    verified 2 "commit $dangling is on no branch or tag of this clone" "$work/dangling.exe"
+    # (From the copy, whose object store holds the dangling commit: a clone's own, or a worktree's shared one.)
+    clone=$work/source verified 2 "commit $dangling is on no branch or tag of this clone" "$work/dangling.exe"
     verified 2 "verify.sh: $work/cert.pem: not a PE image" "$work/cert.pem"
     verified 2 "but not a launcher of this project: it imports" "$PROBE_EXE"
     verified 2 "verify.sh: $work/truncated.exe: a PE image cut short: 3000 bytes of" "$work/truncated.exe"
