@@ -62,7 +62,7 @@ host_runs_32bit_natively() {
 
 # CMake cannot build in every folder a shell can name: with one of these
 # characters in the checkout's path, CMake or make stops (measured: CMake
-# 3.25 and GNU make 4.3; the top CMakeLists.txt refuses '$(' and '${' too).
+# 3.25 and GNU make 4.3; the top CMakeLists.txt refuses the same).
 # Prints the first such character, for the message.
 unbuildable_path_character() {  # path
     local c
