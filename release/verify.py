@@ -75,20 +75,30 @@ def stop(number, _):
 
 
 def trust(report):
-    if signature.trusted(report):
-        return "its certificate: from a root this system trusts"
-    return "its certificate: from no root this system trusts (trust is yours to judge)"
+    if signature.signer_fault(report, moment=signature.judged_at(report)) is None:
+        return "its certificate: for code signing, from a root this system trusts"
+    return "its certificate: not for code signing from a root this system trusts (trust is yours to judge)"
+
+
+def stamped(report):
+    """A timestamp's time, its authority and whether this system trusts it:
+    an authority it does not trust vouches for nothing, its time included."""
+    stamp = report["timestamp"]
+    if stamp is None:
+        return "none"
+    time = f"{stamp['time']:%Y-%m-%d %H:%M:%S} UTC" if stamp["time"] else "no time"
+    trusted = "trusted by this system" if signature.authority_trusted(report) else \
+        "not trusted by this system: its time is its word alone"
+    return f"{time} by {shown(stamp['authority'])}, {trusted}"
 
 
 def summary(report):
     """A program's signature in one line."""
     if not report["signed"]:
         return "not signed"
-    stamp = report["timestamp"]
     return "; ".join([f"signed by {shown(report['signer'])}",
                       *(f"nested signature by {shown(nested)}" for nested in report["nested"]),
-                      "no timestamp" if stamp is None else f"timestamp {stamp:%Y-%m-%d %H:%M:%S} UTC"
-                      + (" for another signature" if report["stamps_other"] else ""),
+                      f"timestamp {stamped(report)}",
                       f"broken: {report['broken']}" if report["broken"] else "the file is what was signed",
                       *([] if report["broken"] else [trust(report)])])
 
@@ -102,9 +112,7 @@ def report_signature(data):
     say("signed by", shown(report["signer"]))
     for nested in report["nested"]:
         say("nested", shown(nested))
-    stamp = report["timestamp"]
-    say("timestamp", "none" if stamp is None else
-        f"{stamp:%Y-%m-%d %H:%M:%S} UTC" + (", but for another signature" if report["stamps_other"] else ""))
+    say("timestamp", stamped(report))
     say("signature", f"broken: {report['broken']}" if report["broken"] else
         f"the file is what was signed; {trust(report)}")
     return report
@@ -282,14 +290,16 @@ def verify(path, installer, further, work):
     say("branding", " ".join(f"{key}={shown(value)}" for key, value in facts["branding"].items()))
     say("versions", f"file {facts['numbers'][0]}, product {facts['numbers'][1]}")
     say("source", ("deployment build, " if facts["deployment"] else "") + shown(facts["source"]))
-    if report["signed"] and report["shape"]:
-        raise NotReproduced(f"the file holds {shown(report['shape'])}, which the build does not make")
-    if report["signed"] and (report["broken"] or report["stamps_other"]):
-        raise NotReproduced(f"its signature is broken: {report['broken'] or 'a timestamp for another signature'}")
+    shape = report["signed"] and signature.build_shape(report, data)
+    if shape:
+        raise NotReproduced(f"the file holds {shown(shape)}, which the build does not make")
+    if report["signed"] and report["broken"]:
+        raise NotReproduced(f"its signature is broken: {report['broken']}")
     commit = vouched_commit(facts)
     tree = checkout(commit, work)
     built = rebuild(tree, facts, shipped, work)
-    if not signature.same_image(built, data):
+    # Unsigned, it is a copy of the build; signed, the build and its signature.
+    if not (signature.same_image(built, data) if report["signed"] else built == data):
         explain(built, data, facts, work)
         print(f"  rebuilt: commit {commit}")
         return 1
