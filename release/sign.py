@@ -13,19 +13,23 @@ The key is in a PKCS#12 file, held in a token and reached through its
 vendor's PKCS#11 module, or used by a signing command of the publisher's,
 which is given the unsigned file and the path to write the signed one, and
 COMMAND_TIMEOUT seconds. The password or PIN is LAUNCHER_SIGN_PASSWORD's, or
-the content of the file LAUNCHER_SIGN_PASSWORD_FILE names: this script runs
-again at once without it in its environment, the password on a pipe, so no
-process it starts can read it there; it reaches only the process that signs,
-through a pipe, and is tried once. What a tool wrote is read once, a plain
-file, judged, and setup.exe written from those bytes, under a temporary
-name, renamed into place only once verified, one signing per build folder at
-a time: whatever ends this early, nothing unsigned or unstamped, and nothing
-but this build, is left under the signed name.
+the content of the file LAUNCHER_SIGN_PASSWORD_FILE names, as bytes: this
+script runs again at once without either in its environment, the password
+on a pipe, so no process it starts finds it (or the file's name) there; it
+reaches only the process that signs, through a pipe, and is tried once.
+Every process a tool starts is ended when the tool ends, even one that left
+its process group: this script is their child subreaper. What a tool wrote
+is read once, a plain file, judged, and setup.exe written from those bytes,
+under a temporary name, renamed into place only once verified, one signing
+per build folder at a time: whatever ends this early (but SIGKILL, which no
+process can catch), nothing unsigned or unstamped, and nothing but this
+build, is left under the signed name.
 
 Environment: OSSLSIGNCODE (the tool), LAUNCHER_SIGN_TIMESTAMP_WAIT (seconds
 a server may take, 60) and LAUNCHER_SIGN_TIMESTAMP_PAUSE (seconds between
 rounds over the servers, 10).
 """
+import ctypes
 import datetime
 import fcntl
 import os
@@ -36,6 +40,7 @@ import socket
 import stat
 import subprocess
 import sys
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -51,6 +56,8 @@ WAIT = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_WAIT", "60"))
 PAUSE = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_PAUSE", "10"))
 ROUNDS = 3
 NAG = 30  # seconds between the lines that say a command is still running
+TAIL = 1 << 16  # bytes of a tool's output kept: its last words
+PR_SET_CHILD_SUBREAPER = 36
 SHORT_LIFE = datetime.timedelta(days=30)
 TOKEN_REASONS = [  # what osslsigncode says of a token, and what it means
     ("PIN incorrect", "the PIN in LAUNCHER_SIGN_PASSWORD is wrong (not tried again: tokens lock after a few)"),
@@ -87,22 +94,71 @@ def end_group(process):
             continue
 
 
+def children():
+    """This process's children, from /proc."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as file:
+                fields = file.read().rsplit(b")", 1)[1].split()
+        except (OSError, IndexError):  # not a process, or one that has just ended
+            continue
+        if int(fields[1]) == os.getpid():
+            found.append(int(entry))
+    return found
+
+
+def end_descendants():
+    """Ends every process a tool started that still runs. A process that
+    left its group (setsid) is this one's child once its parent has ended,
+    as this process is their child subreaper: so ending the children, until
+    none is left, ends them all."""
+    for _ in range(1000):
+        found = children()
+        if not found:
+            return
+        for pid in found:
+            try:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+            except (ProcessLookupError, ChildProcessError):
+                pass
+
+
 def run(command, secret=None, timeout=None, waiting=None):
-    """A tool's exit status and what it said; the secret only through its
-    standard input, and no terminal to ask for another. The tool runs in a
-    process group of its own, which is ended with it, past the timeout, or
-    when this signing is stopped. waiting(seconds left) is called every NAG
+    """A tool's exit status and the last TAIL bytes it said; the secret
+    (bytes) only through its standard input, and no terminal to ask for
+    another. The tool runs in a process group of its own; it and every
+    process it started are ended when it ends, past the timeout, or when
+    this signing is stopped. waiting(seconds left) is called every NAG
     seconds while it runs."""
     process = subprocess.Popen(command, stdin=subprocess.DEVNULL if secret is None else subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
-                               start_new_session=True)
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    said = bytearray()
+
+    def listen():  # however much it says, only its end is kept
+        for chunk in iter(lambda: process.stdout.read1(TAIL), b""):
+            said.extend(chunk)
+            del said[:-TAIL]
+
+    def feed():
+        try:
+            process.stdin.write(secret)
+            process.stdin.close()
+        except OSError:  # it ended, or closed its input, without reading
+            pass
+
+    works = [listen] + ([feed] if secret is not None else [])
+    helpers = [threading.Thread(target=work, daemon=True) for work in works]
+    for helper in helpers:
+        helper.start()
     deadline = None if timeout is None else time.monotonic() + timeout
     try:
         while True:
             waits = ([NAG] if waiting else []) + ([max(deadline - time.monotonic(), 0)] if deadline else [])
             try:
-                said, _ = process.communicate(secret, timeout=min(waits) if waits else None)
-                return process.returncode, said
+                process.wait(min(waits) if waits else None)
+                break
             except subprocess.TimeoutExpired:
                 if deadline is not None and time.monotonic() >= deadline:
                     raise TimedOut()
@@ -110,6 +166,10 @@ def run(command, secret=None, timeout=None, waiting=None):
                     waiting(None if deadline is None else deadline - time.monotonic())
     finally:
         end_group(process)
+        end_descendants()
+    for helper in helpers:
+        helper.join(5)
+    return process.returncode, said.decode(errors="replace")
 
 
 def last_words(said, lines=2):
@@ -432,21 +492,23 @@ def refuse(signing, reason):
 
 
 def without_password(arguments):
-    """Runs this script again without the password in its environment,
-    where /proc/PID/environ would show it to every process it starts; the
-    password goes on a pipe. Returns the password once that is done."""
+    """The password as bytes, whatever they are. Read from the environment
+    or the file it names, it runs this script again without either in its
+    environment, where /proc/PID/environ would show them to every process
+    it starts; the password goes on a pipe, and is read from it here."""
     if arguments and arguments[0].startswith(PASSWORD_FD):
         descriptor = int(arguments.pop(0)[len(PASSWORD_FD):])
         with os.fdopen(descriptor, "rb") as pipe:
-            return pipe.read().decode()
-    named = os.environ.get("LAUNCHER_SIGN_PASSWORD_FILE")
-    if "LAUNCHER_SIGN_PASSWORD" not in os.environ:
-        if not named:
-            return ""
-        with open(named, "rb") as file:  # only the file's name is in the environment
-            return file.read().decode()
-    environment = dict(os.environ)
-    password = environment.pop("LAUNCHER_SIGN_PASSWORD").encode()
+            return pipe.read()
+    environment = {key: value for key, value in os.environb.items()
+                   if key not in (b"LAUNCHER_SIGN_PASSWORD", b"LAUNCHER_SIGN_PASSWORD_FILE")}
+    named = os.environb.get(b"LAUNCHER_SIGN_PASSWORD_FILE")
+    password = os.environb.get(b"LAUNCHER_SIGN_PASSWORD")
+    if password is None and not named:
+        return b""
+    if password is None:
+        with open(named, "rb") as file:
+            password = file.read()
     reading, writing = os.pipe()
     os.write(writing, password[:65536])  # a pipe holds 64 KiB: it never blocks here
     os.close(writing)
@@ -456,12 +518,21 @@ def without_password(arguments):
 
 
 def main(arguments):
-    password = without_password(arguments)
-    if password.endswith("\n"):  # one newline, as a secret store adds, is no part of it
+    try:
+        password = without_password(arguments)
+    except OSError as error:
+        print(f"{arguments[1]}: not signed: LAUNCHER_SIGN_PASSWORD_FILE cannot be read: {error.strerror}",
+              file=sys.stderr)
+        return 1
+    if password.endswith(b"\n"):  # one newline, as a secret store adds, is no part of it
         password = password[:-1]
     signing = Signing(*arguments[:9], arguments[9:], password)
-    # SIGTERM ends the signing as Ctrl-C does, through the clean-up below.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    # Every process a tool starts is this one's once its parent has ended,
+    # so that it can be ended too (run's end_descendants).
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    # SIGTERM and SIGHUP end the signing as Ctrl-C does, through the clean-up below.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda number, _: sys.exit(128 + number))
     unwritable = lambda error: f"the build folder {signing.folder} cannot be written: {error.strerror}"
     try:
         lock = open(f"{signing.exe}.lock", "w")
@@ -485,6 +556,7 @@ def main(arguments):
         except KeyboardInterrupt:
             return refuse(signing, "interrupted") and 130
         finally:  # still holding the lock: only this signing's own file goes
+            end_descendants()
             for stale in () if made else (signing.exe, signing.exe + ".sig"):
                 if os.path.exists(stale):
                     os.remove(stale)

@@ -224,10 +224,11 @@ signed)
         "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;$tsa/silent;$(IFS=';'; echo "${bad[*]}")" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
     [ $SECONDS -lt 40 ] || fail "the failing servers held the build for $SECONDS s"
     grep -qF "setup.exe: timestamp server $tsa/500: HTTP 500" "$work/wrong.log" || fail "the servers' answers were not told"
-    build "$work/command" "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=$(IFS=';'; echo "${bad[*]}");$tsa/good" \
-        -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
-    after_expiry "$work/command/setup.exe" "$work/rsa.pem" && ! grep -qF "$LAUNCHER_SIGN_PASSWORD" "$work/command.env" ||
-        fail "the command's signature dies with its certificate, or the command saw the PIN"
+    LAUNCHER_SIGN_PASSWORD_FILE="$work/password" build "$work/command" "${command[@]}" \
+        "-DLAUNCHER_SIGN_TIMESTAMP_URL=$(IFS=';'; echo "${bad[*]}");$tsa/good" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
+    after_expiry "$work/command/setup.exe" "$work/rsa.pem" &&
+        ! grep -qF -e "$LAUNCHER_SIGN_PASSWORD" -e LAUNCHER_SIGN_PASSWORD_FILE "$work/command.env" ||
+        fail "the command's signature dies with its certificate, or the command saw the PIN or its file's name"
     refused "" "expires on $(date -u -d "$(openssl x509 -in "$work/rsa.pem" -noout -enddate | cut -d= -f2)" +%F), within 30 days" \
         "${command[@]}"
     refused "$LAUNCHER_SIGN_PASSWORD" "signed with a non-RSA key (ecdsa), and Smart App Control accepts RSA signatures alone" \
@@ -269,15 +270,16 @@ PY
         "replay@$sign -in \"\$1\" -out \"\$2.s\" && osslsigncode add -ts $tsa/replay -in \"\$2.s\" -out \"\$2\"@its timestamp is for another signature" \
         "forged@$sign -in \"\$1\" -out \"\$2.s\" && osslsigncode add -ts $tsa/untrusted -in \"\$2.s\" -out \"\$2\"@added is not taken: the authority /CN=Contoso TSA untrusted is not trusted" \
         "crl@${sign//rsa./cdp.} -in \"\$1\" -out \"\$2\"@within 30 days" \
-        "silent@true@exited 0 without writing its output" \
-        "endless@sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait@did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
+        "silent@setsid sleep 600 > /dev/null 2>&1 & echo \$! > $(printf %q "$work/silent.pid")@exited 0 without writing its output" \
+        "endless@setsid sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait@did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
         IFS='@' read -r name body message <<< "$row"
         echo "$body" > "$work/sign-row"
         refused "" "$message" "${settings[@]}"
         settings=()
     done
-    ! ps -o stat= -p "$(cat "$work/endless.pid")" | grep -qv Z || fail "the endless signing command's child lives on"  # (a zombie has ended)
-    refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
+    ! ps -o stat= -p "$(cat "$work/silent.pid" "$work/endless.pid" | paste -sd,)" | grep -qv Z ||
+        fail "a process a signing command started lives on"  # (a zombie has ended)
+    refused $'wr\xf6ng' "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
     refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
     refused "$LAUNCHER_SIGN_PASSWORD" "the certificate in $work/ecdsa.pem is not this key's" \
