@@ -37,6 +37,9 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HERMETIC = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.environ.get("HOME", "/"),
             "LC_ALL": "C.UTF-8"}
 PROGRAMS = (".exe", ".dll", ".sys", ".msi")
+# What ends a check cleanly: Ctrl-C, SIGTERM, and a closed terminal (SIGKILL
+# cannot be caught).
+STOPPING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
 class Refused(Exception):
@@ -48,7 +51,7 @@ class NotReproduced(Exception):
 
 
 class Stopped(BaseException):
-    """SIGINT or SIGTERM: the exit status."""
+    """SIGINT, SIGTERM or SIGHUP: the exit status."""
 
 
 def say(label, text):
@@ -165,11 +168,11 @@ def kept(path):
 
 
 def cmake_string(value):
-    """value as a CMake bracket argument: every character kept as it is."""
-    equals = 0
-    while f"]{'=' * equals}]" in value:
-        equals += 1
-    return f"[{'=' * equals}[{value}]{'=' * equals}]"
+    """value as a CMake quoted argument that keeps every character: what
+    would end it, escape or expand is escaped, and line ends are written as
+    escapes (a ';' in a quoted argument is kept as it is)."""
+    escapes = {"\\": "\\\\", '"': '\\"', "$": "\\$", "\n": "\\n", "\r": "\\r", "\t": "\\t"}
+    return '"' + "".join(escapes.get(c, c) for c in value) + '"'
 
 
 def rebuild(tree, facts, shipped, work):
@@ -221,6 +224,9 @@ def explain(built, shipped, facts, work):
 def read_medium(path, work):
     """The medium's label, date and files, written out through its Joliet
     tree into work/medium-files."""
+    endless = iso_image.endless_tree(path)
+    if endless:
+        raise NotReproduced(f"the medium holds {endless}, which the build does not write")
     medium = pycdlib.PyCdlib()
     try:
         medium.open(path)
@@ -337,9 +343,13 @@ def main(arguments):
     if len(arguments) != 1 or (options.get("--files") and not options.get("--installer")):
         raise Refused("usage: verify.sh [--installer FILE [--files DIR]] SETUP_EXE_OR_MEDIUM_ISO")
     path = arguments[0]
-    if not os.path.isfile(path):
-        raise Refused(f"{shown(path)}: no such file")
-    for number in (signal.SIGINT, signal.SIGTERM):
+    # Each path named is there, before anything is built.
+    for label, named, exists, kind in (("", path, os.path.isfile, "file"),
+                                       ("--installer ", options.get("--installer"), os.path.isfile, "file"),
+                                       ("--files ", options.get("--files"), os.path.isdir, "folder")):
+        if named is not None and not exists(named):
+            raise Refused(f"{label}{shown(named)}: no such {kind}")
+    for number in STOPPING:
         signal.signal(number, stop)
     work = tempfile.mkdtemp(prefix="verify-work-")
     try:
@@ -353,7 +363,7 @@ def main(arguments):
         raise Refused(f"{shown(path)}: malformed ({type(error).__name__}: {shown(str(error))})")
     finally:
         # Once the clean-up has begun, a second signal does not cut it short.
-        for number in (signal.SIGINT, signal.SIGTERM):
+        for number in STOPPING:
             signal.signal(number, signal.SIG_IGN)
         shutil.rmtree(work, ignore_errors=True)
 

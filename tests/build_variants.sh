@@ -297,7 +297,7 @@ import json, sys
 work, installer, tsa = sys.argv[1:]
 presets = json.load(open(f"{work}/source/release/CMakeUserPresets.example.json"))
 presets["configurePresets"][0]["cacheVariables"].update({
-    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\" \u001b[8m",
+    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\" \u001b[8m [Beta]",
     "LAUNCHER_COMPANY_NAME": "Contoso Ltd ",
     "LAUNCHER_SIGN_PKCS11_MODULE": "/usr/lib/softhsm/libsofthsm2.so", "LAUNCHER_SIGN_CERTS": f"{work}/rsa.pem",
     "LAUNCHER_SIGN_PKCS11_KEY": "pkcs11:token=Contoso%20Token;object=rsa;type=private",
@@ -319,8 +319,8 @@ PY
         cmp "$work/attached.exe" "$release/setup.exe" ||
         fail "setup.exe.sig attached to the unsigned build is not the shipped file"
     # What verify.sh must never say yes to: signatures nested, padded, broken, with a blob or MD5; media with
-    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, or swapped ISO 9660 records; and what
-    # it refuses in one line, at once, a dangling commit too.
+    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, swapped ISO 9660 records or a folder's
+    # record leading back to the root; and what it refuses in one line, at once, a dangling commit too.
     xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null
     chmod -R u+w "$work/tree.iso.d"
     xorriso -volid ATLAS_25 -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
@@ -334,6 +334,10 @@ data = bytearray(open(f"{release}/medium.iso", "rb").read())
 a, b = [found.start() - 33 for found in re.finditer(rb"(?<=\x0b)SETUP\.EXE;1", data)][:2]  # a record's name is at 33
 for f in (2, 10): data[a + f:a + f + 8], data[b + f:b + f + 8] = data[b + f:b + f + 8], data[a + f:a + f + 8]  # extent, size
 open(f"{work}/swapped.iso", "wb").write(data)
+data = bytearray(open(f"{release}/medium.iso", "rb").read()); root = data[16 * 2048 + 158:16 * 2048 + 162]
+at = data.index(b"\x07WINDOWS", int.from_bytes(root, "little") * 2048) - 32  # its record points back at the root
+data[at + 2:at + 10] = root + root[::-1]
+open(f"{work}/loop.iso", "wb").write(data)
 image = open(f"{release}/setup.unsigned.exe", "rb").read()
 open(f"{work}/dangling.exe", "wb").write(image.replace(head.encode("utf-16-le"), dangling.encode("utf-16-le")))
 PY
@@ -375,6 +379,7 @@ PY
     verified 1 "not reproduced: its signature is broken: the file is not what was signed" "$work/flipped.exe"
     verified 1 "not reproduced: the file holds an unauthenticated blob" "$work/blob.exe"
     verified 1 "not reproduced: the file holds an MD5 digest" "$work/md5.exe"
+    verified 1 "the medium holds a directory record that leads to a folder already in its tree" "$work/loop.iso"
     verified 1 "not reproduced: the medium holds a volume recognition sequence entry BEA01 (UDF)" "$work/udf.iso"
     verified 1 "bytes after the end of the image the build writes (a second session, or more)" "$work/two.iso"
     verified 1 "the first difference of the medium: the primary volume descriptor (ISO 9660)" "$work/rr.iso"
@@ -386,6 +391,12 @@ PY
     verified 2 "but not a launcher of this project: it imports" "$PROBE_EXE"
     verified 2 "verify.sh: $work/truncated.exe: a PE image cut short: 3000 bytes of" "$work/truncated.exe"
     verified 2 "larger than any launcher can be" "$work/huge.exe"
+    verified 2 "verify.sh: --installer $work/none.exe: no such file" --installer "$work/none.exe" "$release/medium.iso"
+    mkdir "$work/tmp"
+    for number in HUP TERM; do  # a check stopped halfway leaves no temporary folder
+        TMPDIR="$work/tmp" bash "$SOURCE_DIR/release/verify.sh" "$release/medium.iso" > /dev/null 2>&1 &
+        sleep 3 && kill -$number $! && ! wait $! && [ -z "$(ls -A "$work/tmp")" ] || fail "SIG$number left $(ls "$work/tmp")"
+    done
     /usr/bin/python3 - "$SOURCE_DIR/release" "$release/setup.exe" <<'PY' || fail "a mutated image made verify.sh fail"
 import random, sys; sys.path.insert(0, sys.argv[1]); import pe_image, pefile, signature
 data, chance = open(sys.argv[2], "rb").read(), random.Random(25)
