@@ -60,6 +60,7 @@ KEY_NAMES = {"ec": "ecdsa"}
 DIGEST_NAMES = {"md5": "an MD5", "sha1": "a SHA-1", "sha256": "a SHA-256", "sha384": "a SHA-384", "sha512": "a SHA-512"}
 BUILD_DIGEST = "sha256"
 CERTIFICATE_LIMIT = 32  # far past any signer's chain and a countersigner's
+CHUNK = 1 << 24  # bytes of a program hashed at a time
 CODE_SIGNING = {"code_signing", "any_extended_key_usage"}
 
 
@@ -94,10 +95,14 @@ def image_digest(data, algorithm):
     at, size, checksum, entry = table(data)
     end = at if at and size else len(data)
     digest = hashlib.new(algorithm)
-    view = memoryview(data)  # a program on a medium may be large: hashed where it lies
+    view = memoryview(data)
     parts = ((0, checksum), (checksum + 4, entry), (entry + 8, end)) if entry else ((0, checksum), (checksum + 4, end))
     for start, stop in parts:
-        digest.update(view[start:stop])
+        for at in range(start, stop, CHUNK):
+            digest.update(view[at:min(at + CHUNK, stop)])
+            if isinstance(data, mmap.mmap):  # a large program on a medium: only a chunk of it in memory at once
+                page = at - at % mmap.PAGESIZE
+                data.madvise(mmap.MADV_DONTNEED, page, min(at + CHUNK, stop) - page)
     return digest.digest()
 
 
