@@ -6,6 +6,7 @@ import calendar
 import filecmp
 import hashlib
 import os
+import struct
 import tempfile
 
 import pycdlib
@@ -13,6 +14,7 @@ import pycdlib
 from shown import shown
 
 SECTOR = 2048
+DIRECTORY_LIMIT = 64 << 20  # bytes of directories: far past any medium's
 DESCRIPTORS = {0: "a boot record", 1: "the primary volume descriptor (ISO 9660)",
                2: "a supplementary volume descriptor", 3: "a volume partition descriptor",
                255: "the volume descriptor set terminator"}
@@ -111,6 +113,46 @@ def descriptors(path):
         while len(kinds) < 64 and (kind := descriptor_kind(file.read(SECTOR))):
             kinds.append(kind)
     return kinds
+
+
+def endless_tree(path):
+    """Why the directory trees of an image cannot be walked to their end,
+    or None; read before pycdlib, whose own walk follows a directory record
+    back into its tree for ever: a directory reached twice in one tree, or
+    more directory bytes than any medium needs, past the image's end."""
+    size, total = os.path.getsize(path), 0
+    with open(path, "rb") as file:
+        for sector in range(16, 80):
+            file.seek(sector * SECTOR)
+            descriptor = file.read(SECTOR)
+            if descriptor[1:6] != b"CD001" or descriptor[0] == 255:
+                return None
+            if descriptor[0] not in (1, 2):
+                continue
+            # A directory record: its extent at byte 2, its size at 10, its
+            # flags at 25 (2: a folder), its name's length at 32, its name at
+            # 33 (one byte 0 or 1 for the folder itself and its parent).
+            pending = [struct.unpack_from("<I", descriptor, 158) + struct.unpack_from("<I", descriptor, 166)]
+            reached = set()
+            while pending:
+                extent, length = pending.pop()
+                if extent in reached:
+                    return "a directory record that leads to a folder already in its tree"
+                reached.add(extent)
+                total += length
+                if total > DIRECTORY_LIMIT or extent * SECTOR + length > size:
+                    return "directories larger than any medium needs, or past the image's end"
+                file.seek(extent * SECTOR)
+                data, at = file.read(length), 0
+                while at < len(data):
+                    if not data[at]:  # the rest of a sector, unused
+                        at = (at // SECTOR + 1) * SECTOR
+                        continue
+                    record = data[at:at + data[at]]
+                    if len(record) > 33 and record[25] & 2 and not (record[32] == 1 and record[33] in (0, 1)):
+                        pending.append(struct.unpack_from("<I", record, 2) + struct.unpack_from("<I", record, 10))
+                    at += data[at]
+    return None
 
 
 def records(directory, start):

@@ -10,9 +10,10 @@
 # the image is read back and compared with the tree. After any failure
 # neither the tree nor the image is left under its name.
 #
-# Every program it ships that is unsigned or signed with a non-RSA key, which
-# Smart App Control blocks however well the launcher is signed, is named in
-# a warning, or with REQUIRE_SIGNED (1) in the refusal.
+# Every program it ships that is unsigned, broken or signed with a non-RSA
+# key, which Smart App Control blocks however well the launcher is signed, or
+# with an MD5 or SHA-1 digest, which Windows no longer trusts, is named in a
+# warning, or with REQUIRE_SIGNED (1) in the refusal.
 #
 # usage: medium.sh SETUP_EXE INSTALLER FURTHER_FILES LABEL TREE ISO [REQUIRE_SIGNED]
 # (FURTHER_FILES may be empty)
@@ -59,9 +60,9 @@ mkdir -p "$partial_tree/windows/setup"
 printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=%s\r\n' "$label" > "$partial_tree/autorun.inf"
 if ! "$python" "$files" programs "$partial_tree" > "$log"; then
     [ "$require_signed" != 1 ] ||
-        fail "LAUNCHER_MEDIUM_REQUIRE_SIGNED: programs on the medium that Smart App Control blocks:
+        fail "LAUNCHER_MEDIUM_REQUIRE_SIGNED: programs on the medium that Smart App Control or Windows blocks:
 $(cat "$log")"
-    echo "medium: warning: programs on the medium that Smart App Control blocks:" >&2
+    echo "medium: warning: programs on the medium that Smart App Control or Windows blocks:" >&2
     cat "$log" >&2
 fi
 

@@ -6,9 +6,10 @@ usage: medium_files.py check FURTHER_FILES
        medium_files.py programs TREE
 
 programs: every program in the laid-out tree (.exe, .dll, .sys, .msi) that
-is unsigned, whose signature is broken, or signed with a non-RSA key, which
-Smart App Control blocks, one line each, as signature.py reads its
-signature; exit status 1 if there is one. The launcher itself is signed by
+is unsigned, whose signature is broken, signed with a non-RSA key, which
+Smart App Control blocks, or with an MD5 or SHA-1 digest, which Windows no
+longer trusts, one line each, as signature.py reads its signature; exit
+status 1 if there is one. The launcher itself is signed by
 the build.
 
 check: every path of the publisher's further files that Windows would not
@@ -201,15 +202,19 @@ def compare(tree, iso):
 
 
 def program_fault(path):
-    """Why Smart App Control would block a program, or None: unsigned, its
-    signature broken, or signed with a key that is not RSA."""
+    """Why Smart App Control, or Windows for a downloaded program, would
+    block a program, or None: unsigned, its signature broken, signed with a
+    key that is not RSA (as its certificate says), or with a digest weaker
+    than SHA-256."""
     report = signature.read_program(path)
     if not report["signed"]:
         return "unsigned"
     if report["broken"]:
         return f"its signature is broken: {report['broken']}"
-    if "rsa" not in report["key"]:
+    if report["key"] != "rsa":
         return "signed with a non-RSA key"
+    if report["digest"] in ("md5", "sha1"):
+        return f"signed with {signature.DIGEST_NAMES[report['digest']]} digest, which Windows no longer trusts"
     return None
 
 

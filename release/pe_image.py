@@ -9,15 +9,30 @@ import pefile
 from shown import shown
 
 LAUNCHER_LIMIT = 8 << 20  # far past any launcher, icon and signature chain included
+VERSION_LIMIT = 1 << 16  # a version resource's length is 16 bits
+STRING_LIMIT = 1024  # characters
 PRESETS = {0x14C: ("windows", "i686"), 0x8664: ("windows-x64", "x86-64")}
 # Version information strings and the branding settings they come from.
 STRINGS = {"ProductName": "LAUNCHER_PRODUCT_NAME", "CompanyName": "LAUNCHER_COMPANY_NAME",
            "FileDescription": "LAUNCHER_FILE_DESCRIPTION", "FileVersion": "LAUNCHER_FILE_VERSION",
            "ProductVersion": "LAUNCHER_PRODUCT_VERSION", "LegalCopyright": "LAUNCHER_COPYRIGHT"}
 RESOURCE_KINDS = {3: "icon", 14: "icon group", 16: "version information", 24: "manifest"}
+WANTED = {*STRINGS, "Comments"}
 # Comments: what the image was built from, after "deployment build, " in a
 # deployment build.
 SOURCE = re.compile(r"(deployment build, )?(commit [0-9a-f]{40}( and uncommitted changes)?|no commit: .*)", re.S)
+
+
+class Image(pefile.PE):
+    """pefile's reader, but for the length of a UTF-16 string it reads: up
+    to 64K characters each, however short its structure says it is, which
+    makes a crafted version resource of a few thousand unended strings
+    minutes of work. No launcher has a string (a resource's name, a version
+    key) near STRING_LIMIT; a version string's value is read apart, in full
+    (version_strings)."""
+
+    def get_string_u_at_rva(self, rva, max_length=STRING_LIMIT, encoding=None):
+        return super().get_string_u_at_rva(rva, min(max_length, STRING_LIMIT), encoding)
 
 
 class NotLauncher(Exception):
@@ -26,23 +41,30 @@ class NotLauncher(Exception):
 
 def version_strings(pe):
     """The version information's strings, read as the UTF-16 they are (pefile
-    hands a character outside the BMP back as two escaped surrogates)."""
-    strings = {}
+    hands a character outside the BMP back as two escaped surrogates); each
+    ends at its terminating zero, found within the 64 KiB a version resource
+    holds at most."""
+    strings, data = {}, pe.__data__
     for info in getattr(pe, "FileInfo", []):
         for block in info:
             for table in getattr(block, "StringTable", []):
-                for key in table.entries:
+                for key in (key for key in table.entries if key.decode(errors="replace") in WANTED):
                     at = end = table.entries_offsets[key][1]
-                    while end + 1 < len(pe.__data__) and pe.__data__[end:end + 2] != b"\0\0":
-                        end += 2
-                    strings[key.decode(errors="replace")] = pe.__data__[at:end].decode("utf-16-le", "replace")
+                    limit = min(len(data), at + VERSION_LIMIT)
+                    while True:
+                        end = data.find(b"\0\0", end, limit)
+                        if end < 0 or (end - at) % 2 == 0:
+                            break
+                        end += 1
+                    strings[key.decode(errors="replace")] = data[at:limit if end < 0 else end].decode(
+                        "utf-16-le", "replace")
     return strings
 
 
 def inspect(data):
     """What is known of a launcher image, or NotLauncher."""
     try:
-        pe = pefile.PE(data=data)
+        pe = Image(data=data)
     except Exception as error:  # pefile's own, or what a hostile header makes of it
         raise NotLauncher(f"not a PE image ({shown(str(error))})")
     end = max((section.PointerToRawData + section.SizeOfRawData for section in pe.sections), default=0)
@@ -86,7 +108,7 @@ def first_difference(expected, found):
     """The first part of the image found that differs from the one expected,
     both without their signatures (signature.unsigned)."""
     try:
-        expected, found = pefile.PE(data=expected), pefile.PE(data=found)
+        expected, found = Image(data=expected), Image(data=found)
     except pefile.PEFormatError:
         return "the headers"
 

@@ -121,7 +121,7 @@ add_custom_target(setup ALL DEPENDS ${SETUP_EXE})
 set(LAUNCHER_MEDIUM_INSTALLER "" CACHE FILEPATH "The publisher's installer, laid out as windows\\setup\\setup.exe")
 set(LAUNCHER_MEDIUM_FILES "" CACHE PATH "A folder of further files for the medium, copied as they are")
 set(LAUNCHER_MEDIUM_LABEL "SETUP" CACHE STRING "The medium's volume label")
-option(LAUNCHER_MEDIUM_REQUIRE_SIGNED "Refuse a medium with a program that is unsigned or signed with a non-RSA key" OFF)
+option(LAUNCHER_MEDIUM_REQUIRE_SIGNED "Refuse a medium with a program that is unsigned, broken, or signed with a non-RSA key or MD5 or SHA-1" OFF)
 add_custom_target(medium
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/release/medium.sh ${SETUP_EXE}
             "${LAUNCHER_MEDIUM_INSTALLER}" "${LAUNCHER_MEDIUM_FILES}" "${LAUNCHER_MEDIUM_LABEL}"

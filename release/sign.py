@@ -13,18 +13,23 @@ The key is in a PKCS#12 file, held in a token and reached through its
 vendor's PKCS#11 module, or used by a signing command of the publisher's,
 which is given the unsigned file and the path to write the signed one, and
 COMMAND_TIMEOUT seconds. The password or PIN is LAUNCHER_SIGN_PASSWORD's, or
-the content of the file LAUNCHER_SIGN_PASSWORD_FILE names: this script runs
-again at once without it in its environment, the password on a pipe, so no
-process it starts can read it there; it reaches only the process that signs,
-through a pipe, and is tried once. The file is written under a temporary name
-and renamed into place only once verified, one signing per build folder at a
-time: whatever ends this early, nothing unsigned or unstamped, and nothing
-but this build, is left under the signed name.
+the content of the file LAUNCHER_SIGN_PASSWORD_FILE names, as bytes: this
+script runs again at once without either in its environment, the password
+on a pipe, so no process it starts finds it (or the file's name) there; it
+reaches only the process that signs, through a pipe, and is tried once.
+Every process a tool starts is ended when the tool ends, even one that left
+its process group: this script is their child subreaper. What a tool wrote
+is read once, a plain file, judged, and setup.exe written from those bytes,
+under a temporary name, renamed into place only once verified, one signing
+per build folder at a time: whatever ends this early (but SIGKILL, which no
+process can catch), nothing unsigned or unstamped, and nothing but this
+build, is left under the signed name.
 
 Environment: OSSLSIGNCODE (the tool), LAUNCHER_SIGN_TIMESTAMP_WAIT (seconds
 a server may take, 60) and LAUNCHER_SIGN_TIMESTAMP_PAUSE (seconds between
 rounds over the servers, 10).
 """
+import ctypes
 import datetime
 import fcntl
 import os
@@ -32,8 +37,10 @@ import re
 import shutil
 import signal
 import socket
+import stat
 import subprocess
 import sys
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -49,6 +56,8 @@ WAIT = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_WAIT", "60"))
 PAUSE = float(os.environ.get("LAUNCHER_SIGN_TIMESTAMP_PAUSE", "10"))
 ROUNDS = 3
 NAG = 30  # seconds between the lines that say a command is still running
+TAIL = 1 << 16  # bytes of a tool's output kept: its last words
+PR_SET_CHILD_SUBREAPER = 36
 SHORT_LIFE = datetime.timedelta(days=30)
 TOKEN_REASONS = [  # what osslsigncode says of a token, and what it means
     ("PIN incorrect", "the PIN in LAUNCHER_SIGN_PASSWORD is wrong (not tried again: tokens lock after a few)"),
@@ -85,22 +94,71 @@ def end_group(process):
             continue
 
 
+def children():
+    """This process's children, from /proc."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as file:
+                fields = file.read().rsplit(b")", 1)[1].split()
+        except (OSError, IndexError):  # not a process, or one that has just ended
+            continue
+        if int(fields[1]) == os.getpid():
+            found.append(int(entry))
+    return found
+
+
+def end_descendants():
+    """Ends every process a tool started that still runs. A process that
+    left its group (setsid) is this one's child once its parent has ended,
+    as this process is their child subreaper: so ending the children, until
+    none is left, ends them all."""
+    for _ in range(1000):
+        found = children()
+        if not found:
+            return
+        for pid in found:
+            try:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+            except (ProcessLookupError, ChildProcessError):
+                pass
+
+
 def run(command, secret=None, timeout=None, waiting=None):
-    """A tool's exit status and what it said; the secret only through its
-    standard input, and no terminal to ask for another. The tool runs in a
-    process group of its own, which is ended with it, past the timeout, or
-    when this signing is stopped. waiting(seconds left) is called every NAG
+    """A tool's exit status and the last TAIL bytes it said; the secret
+    (bytes) only through its standard input, and no terminal to ask for
+    another. The tool runs in a process group of its own; it and every
+    process it started are ended when it ends, past the timeout, or when
+    this signing is stopped. waiting(seconds left) is called every NAG
     seconds while it runs."""
     process = subprocess.Popen(command, stdin=subprocess.DEVNULL if secret is None else subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
-                               start_new_session=True)
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    said = bytearray()
+
+    def listen():  # however much it says, only its end is kept
+        for chunk in iter(lambda: process.stdout.read1(TAIL), b""):
+            said.extend(chunk)
+            del said[:-TAIL]
+
+    def feed():
+        try:
+            process.stdin.write(secret)
+            process.stdin.close()
+        except OSError:  # it ended, or closed its input, without reading
+            pass
+
+    works = [listen] + ([feed] if secret is not None else [])
+    helpers = [threading.Thread(target=work, daemon=True) for work in works]
+    for helper in helpers:
+        helper.start()
     deadline = None if timeout is None else time.monotonic() + timeout
     try:
         while True:
             waits = ([NAG] if waiting else []) + ([max(deadline - time.monotonic(), 0)] if deadline else [])
             try:
-                said, _ = process.communicate(secret, timeout=min(waits) if waits else None)
-                return process.returncode, said
+                process.wait(min(waits) if waits else None)
+                break
             except subprocess.TimeoutExpired:
                 if deadline is not None and time.monotonic() >= deadline:
                     raise TimedOut()
@@ -108,6 +166,10 @@ def run(command, secret=None, timeout=None, waiting=None):
                     waiting(None if deadline is None else deadline - time.monotonic())
     finally:
         end_group(process)
+        end_descendants()
+    for helper in helpers:
+        helper.join(5)
+    return process.returncode, said.decode(errors="replace")
 
 
 def last_words(said, lines=2):
@@ -155,21 +217,47 @@ def probe(server):
     return "osslsigncode could not take its timestamp"
 
 
-def token_reason(report):
-    """Why a timestamp token that osslsigncode does not verify fails, as the
-    signature reads: for another file, an authority's certificate that is
-    not for time-stamping or has expired; else its root is not trusted."""
-    authority = report["authority_certificate"]
-    if report["stamps_other"]:
-        return "the token is for another file"
+def stamp_reason(report, roots):
+    """Why a signature's timestamp (which the reader found to stamp it) is
+    no timestamp Windows would take: an authority's certificate that is
+    missing, not for time-stamping or expired at its time, or whose root
+    the timestamp roots do not hold; None when the authority is trusted."""
+    stamp = report["timestamp"]
+    authority = stamp["certificate"]
     if authority is None:
         return "the token names no certificate it holds"
     if "time_stamping" not in (authority.extended_key_usage_value.native if authority.extended_key_usage_value
                                else []):
         return "the authority's certificate is not for time-stamping (no such extended key usage)"
-    if authority.not_valid_after < datetime.datetime.now(datetime.timezone.utc):
+    if stamp["time"] and stamp["time"] > authority.not_valid_after:
         return f"the authority's certificate expired on {authority.not_valid_after:%b %e %H:%M:%S %Y} GMT"
-    return "the authority's root is not trusted: add it to LAUNCHER_SIGN_TIMESTAMP_CERTS"
+    if stamp["time"] and stamp["time"] < authority.not_valid_before:
+        return f"the authority's certificate was not yet valid at the timestamp's time, {stamp['time']:%Y-%m-%d}"
+    if not signature.authority_trusted(report, roots):
+        return (f"the authority {shown(stamp['authority'])} is not trusted: add its root to "
+                "LAUNCHER_SIGN_TIMESTAMP_CERTS")
+    return None
+
+
+def fault(linked, data):
+    """The signed file's signature as the reader reads it, and the first way
+    the file is not the linked build with one signature of the shape the
+    build writes (None when it is)."""
+    try:
+        report = signature.read(data)
+    except Exception:  # pefile's own: what was written is no PE image
+        return None, "no program: no PE image"
+    if not signature.same_image(linked, data):
+        place = pe_image.first_difference(signature.unsigned(linked), signature.unsigned(data))
+        return report, f"another program than this build: the first difference is in {place}"
+    if not report["signed"]:
+        return report, "the build unsigned"
+    shape = signature.build_shape(report, data)
+    if shape:
+        return report, f"{shown(shape)}, which the build does not accept"
+    if report["broken"]:
+        return report, f"a broken signature: {report['broken']}"
+    return report, None
 
 
 class Signing:
@@ -183,11 +271,8 @@ class Signing:
         self.options = ["-h", "sha256", "-n", product] + (["-i", url] if url else [])
         self.folder = os.path.dirname(os.path.abspath(exe))
         self.work = f"{exe}.signing.d"
-        self.signed = os.path.join(self.work, "signed.exe")
-
-    def verify(self, path, *options):
-        return run([OSSLSIGNCODE, "verify", "-in", path, "-CAfile", self.chain,
-                    "-TSA-CAfile", self.timestamp_roots, *options])
+        self.output = os.path.join(self.work, "output", "signed.exe")  # where a tool writes
+        self.judged_copy = os.path.join(self.work, "judged.exe")  # what this script wrote, of judged bytes
 
     def write(self, path, *parts):
         with open(path, "w") as out:
@@ -205,21 +290,19 @@ class Signing:
                  f"LAUNCHER_SIGN_COMMAND_TIMEOUT ({self.command_timeout:g} s)")
 
         try:
-            status, said = run([*arguments, self.linked, self.signed], timeout=self.command_timeout, waiting=waiting)
+            status, said = run([*arguments, self.linked, self.output], timeout=self.command_timeout, waiting=waiting)
         except TimedOut:
             raise Failed(f"the signing command {name} did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT "
                          f"({self.command_timeout:g} s): it was ended, with every process it started")
         if status:
             raise Failed(f"the signing command {name} failed (exit status {status}): {shown(last_words(said))}")
-        if not os.path.isfile(self.signed):
-            raise Failed(f"the signing command {name} exited 0 without writing its output, {self.signed}")
 
     def sign(self):
-        """The signed file; what signed it, and the certificates its
+        """Signs into self.output; what signed it, and the certificates its
         signature is verified with."""
         kind, *arguments = self.route
         readpass = ["-readpass", "/dev/stdin"] if self.password else []
-        into = ["-in", self.linked, "-out", self.signed]
+        into = ["-in", self.linked, "-out", self.output]
         if kind == "pkcs12":
             status, said = run([OSSLSIGNCODE, "sign", "-pkcs12", arguments[0], *readpass, *self.options, *into],
                                secret=self.password)
@@ -251,35 +334,54 @@ class Signing:
         # The chain comes with the signature; it is trusted by the roots alone.
         return f"the signing command {arguments[0]}", ""
 
-    def judged(self, what):
-        """The signed file's signature as signature.py reads it, once the
-        file is proven to be the linked build with one signature of the
-        accepted shape."""
-        with open(self.linked, "rb") as file:
-            linked = file.read()
-        with open(self.signed, "rb") as file:
-            signed = file.read()
+    def take(self, what):
+        """What a tool wrote, read once: a plain file (not a link, a FIFO or
+        a device), no larger than a launcher can be; then gone, so that the
+        next tool writes afresh."""
         try:
-            report = signature.read(signed)
-        except Exception:  # pefile's own: what was written is no PE image
-            raise Failed(f"{what} wrote no program: {self.signed} is no PE image")
-        if not signature.same_image(linked, signed):
-            place = pe_image.first_difference(signature.unsigned(linked), signature.unsigned(signed))
-            raise Failed(f"{what} wrote another program than this build: the first difference is in {place}")
-        if not report["signed"]:
-            raise Failed(f"{what} wrote the build unsigned")
-        if report["shape"]:
-            raise Failed(f"{what} wrote a signature that holds {shown(report['shape'])}, which the build does not "
-                         "accept")
-        if report["broken"]:
-            raise Failed(f"{what} wrote a broken signature: {report['broken']}")
+            descriptor = os.open(self.output, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+        except FileNotFoundError:
+            raise Failed(f"{what} exited 0 without writing its output, {self.output}")
+        except OSError:  # ELOOP: the name is a symbolic link
+            raise Failed(f"{what} wrote its output {self.output} as a symbolic link, not a file")
+        with os.fdopen(descriptor, "rb") as file:
+            if not stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+                raise Failed(f"{what} wrote its output {self.output} as something else than a file")
+            data = file.read(pe_image.LAUNCHER_LIMIT + 1)
+        os.remove(self.output)
+        if len(data) > pe_image.LAUNCHER_LIMIT:
+            raise Failed(f"{what} wrote more than any launcher can be")
+        return data
+
+    def judged(self, what, data):
+        """The signed file's signature as the reader reads it, once the file
+        is proven to be the linked build with one signature of the accepted
+        shape; the bytes judged are written to judged_copy, the one file the
+        tools read from then on."""
+        report, reason = fault(self.linked_data, data)
+        if reason:
+            raise Failed(f"{what} wrote {reason}")
+        with open(self.judged_copy, "wb") as file:
+            file.write(data)
         return report
+
+    def stamp_holds(self, report):
+        """Why the signature's timestamp would not keep it alive once its
+        certificate has expired, or None: its authority is trusted by the
+        timestamp roots, and the signer's certificate chains to the roots as
+        at its time, as Windows judges it then."""
+        reason = stamp_reason(report, (self.timestamp_roots,))
+        if reason is None:
+            fault_then = signature.signer_fault(report, (self.chain,), report["timestamp"]["time"])
+            if fault_then:
+                reason = f"the signature does not verify as at its timestamp's time: {fault_then}"
+        return reason
 
     def timestamp(self):
         """Servers fail now and then: each is tried in turn, each for a
-        bounded time, its token verified, and the whole list again after a
-        pause, a few rounds at most. Each answer is told as it comes."""
-        stamped = os.path.join(self.work, "stamped.exe")
+        bounded time, its token judged as the build's timestamp, and the
+        whole list again after a pause, a few rounds at most. Each answer is
+        told as it comes. Returns the stamped file's bytes."""
         reasons = {}
         for round in range(ROUNDS):
             if round:
@@ -287,28 +389,42 @@ class Signing:
                      f"(round {round + 1} of {ROUNDS})")
                 time.sleep(PAUSE)
             for server in self.servers:
-                if os.path.exists(stamped):
-                    os.remove(stamped)
+                if os.path.lexists(self.output):
+                    os.remove(self.output)
                 try:
-                    run([OSSLSIGNCODE, "add", "-ts", server, "-in", self.signed, "-out", stamped], timeout=WAIT)
-                    if not os.path.isfile(stamped) or not os.path.getsize(stamped):
-                        reasons[server] = probe(server)
-                    else:
-                        with open(stamped, "rb") as file:
-                            report = signature.read(file.read())
-                        # (osslsigncode's verify passes a token for another file, or of an
-                        # authority the roots do not hold.)
-                        if not report["stamps_other"] and self.verify(stamped)[0] == 0 and signature.trusted(
-                                report, (self.timestamp_roots,), authority=True):
-                            tell(f"{self.exe}: timestamp server {server}: a timestamp that verifies")
-                            os.replace(stamped, self.signed)
-                            return server
-                        reasons[server] = token_reason(report)
+                    run([OSSLSIGNCODE, "add", "-ts", server, "-in", self.judged_copy, "-out", self.output],
+                        timeout=WAIT)
+                    reasons[server], data = self.stamped_by(server)
+                    if data:
+                        tell(f"{self.exe}: timestamp server {server}: a timestamp that verifies")
+                        return data
                 except TimedOut:
                     reasons[server] = f"no answer within {WAIT:g} s"
                 tell(f"{self.exe}: timestamp server {server}: {reasons[server]}")
         raise Failed(f"no timestamp server gave a timestamp that verifies, in {ROUNDS} rounds; "
                      + "; ".join(f"{server}: {reason}" for server, reason in reasons.items()))
+
+    def stamped_by(self, server):
+        """(None, the stamped file's bytes), written to judged_copy, once
+        judged as the build and its timestamp holds; else (why not, as the
+        server's reason, None), judged_copy as it was."""
+        if not os.path.lexists(self.output) or (os.path.isfile(self.output) and not os.path.getsize(self.output)):
+            return probe(server), None
+        data = self.take(f"osslsigncode, with the timestamp from {server},")
+        report, reason = fault(self.linked_data, data)
+        if reason or report["timestamp"] is None:
+            return (report["broken"] if report and report["broken"] else
+                    f"the stamped file holds {reason or 'no timestamp'}"), None
+        unstamped = self.judged_copy + ".unstamped"
+        os.replace(self.judged_copy, unstamped)
+        with open(self.judged_copy, "wb") as file:
+            file.write(data)
+        reason = self.stamp_holds(report)
+        if reason:
+            os.replace(unstamped, self.judged_copy)
+            return reason, None
+        os.remove(unstamped)
+        return None, data
 
     def make(self):
         shutil.rmtree(self.work, ignore_errors=True)
@@ -316,46 +432,56 @@ class Signing:
             if os.path.exists(stale):
                 os.remove(stale)
         try:
-            os.mkdir(self.work)
+            os.makedirs(os.path.dirname(self.output))
             shutil.copyfile(self.linked, os.path.join(self.work, "room.exe"))
+            with open(self.linked, "rb") as file:
+                self.linked_data = file.read()
         except OSError as error:
             raise Failed(f"the build folder {self.folder} cannot be written: {error.strerror}")
         what, certificates = self.sign()
-        report = self.judged(what)
+        self.data = self.take(what)
+        report = self.judged(what, self.data)
+        # The signer's certificates are roots too, as for a test certificate.
         self.chain = os.path.join(self.work, "chain.pem")
         self.timestamp_roots = os.path.join(self.work, "timestamp-roots.pem")
         self.write(self.chain, certificates, signature.SYSTEM_ROOTS, self.roots)
         self.write(self.timestamp_roots, signature.SYSTEM_ROOTS, self.timestamp_certs)
-        if "rsa" not in report["key"] and not self.allow_non_rsa:
+        if report["key"] != "rsa" and not self.allow_non_rsa:
             raise Failed(f"signed with a non-RSA key ({report['key']}), and Smart App Control accepts RSA signatures "
                          "alone: sign with an RSA key, or set LAUNCHER_SIGN_ALLOW_NON_RSA=ON where your users "
                          "never turn Smart App Control on")
-        status, said = self.verify(self.signed)
-        if status:
-            raise Failed(f"the signature made with {what} does not verify: {last_words(said, 3)}")
+        # The signer's certificate and its chain, as now (the reader has
+        # judged the signature); a timestamp is judged apart.
+        now_fault = signature.signer_fault(report, (self.chain,))
+        if now_fault:
+            raise Failed(f"the signature made with {what} does not verify: {now_fault}")
         expiry = report["not_after"].replace(tzinfo=None)
-        if self.servers and report["timestamp"] is None:
-            server = self.timestamp()
-            report = self.judged(f"the timestamp from {server}")
-            # As Windows will judge it once the certificate has expired.
-            after = int(report["not_after"].timestamp()) + 86400
-            if self.verify(self.signed, "-time", str(after))[0]:
-                raise Failed(f"the signature would die with the certificate on {expiry:%Y-%m-%d}: it does not "
-                             f"verify after that with the timestamp from {server}")
-        elif report["timestamp"] is None:
+        # A timestamp the signing command added counts as one from the servers
+        # would: only when it keeps the signature alive after the expiry.
+        reason = report["timestamp"] and self.stamp_holds(report)
+        if reason:
+            tell(f"{self.exe}: the timestamp {what} added is not taken: {reason}")
+        if self.servers and (report["timestamp"] is None or reason):
+            self.data = self.timestamp()
+        elif report["timestamp"] is None or reason:
             if expiry - datetime.datetime.utcnow() < SHORT_LIFE:
                 raise Failed(f"its certificate expires on {expiry:%Y-%m-%d}, within {SHORT_LIFE.days} days, and "
-                             "without a timestamp the signature dies with it: set LAUNCHER_SIGN_TIMESTAMP_URL")
-            tell(f"{self.exe}: no timestamp: the signature stops verifying on {expiry:%Y-%m-%d}, "
-                 "when its certificate expires")
+                             "without a timestamp that holds the signature dies with it: set "
+                             "LAUNCHER_SIGN_TIMESTAMP_URL")
+            tell(f"{self.exe}: no timestamp{' that holds' if reason else ''}: the signature stops verifying on "
+                 f"{expiry:%Y-%m-%d}, when its certificate expires")
         # The signature alone, beside the file: attached to the unsigned
-        # build it gives the shipped file, byte for byte.
+        # build it gives the shipped file, byte for byte (the checksum is
+        # the file's, as build_shape holds).
         detached = os.path.join(self.work, "setup.exe.sig")
-        status, said = run([OSSLSIGNCODE, "extract-signature", "-in", self.signed, "-out", detached])
+        status, said = run([OSSLSIGNCODE, "extract-signature", "-in", self.judged_copy, "-out", detached])
         if status:
             raise Failed(f"its signature cannot be written apart: {last_words(said)}")
+        partial = os.path.join(self.work, "setup.exe")
+        with open(partial, "wb") as file:
+            file.write(self.data)
         os.replace(detached, self.exe + ".sig")
-        os.replace(self.signed, self.exe)
+        os.replace(partial, self.exe)
 
 
 def refuse(signing, reason):
@@ -366,21 +492,23 @@ def refuse(signing, reason):
 
 
 def without_password(arguments):
-    """Runs this script again without the password in its environment,
-    where /proc/PID/environ would show it to every process it starts; the
-    password goes on a pipe. Returns the password once that is done."""
+    """The password as bytes, whatever they are. Read from the environment
+    or the file it names, it runs this script again without either in its
+    environment, where /proc/PID/environ would show them to every process
+    it starts; the password goes on a pipe, and is read from it here."""
     if arguments and arguments[0].startswith(PASSWORD_FD):
         descriptor = int(arguments.pop(0)[len(PASSWORD_FD):])
         with os.fdopen(descriptor, "rb") as pipe:
-            return pipe.read().decode()
-    named = os.environ.get("LAUNCHER_SIGN_PASSWORD_FILE")
-    if "LAUNCHER_SIGN_PASSWORD" not in os.environ:
-        if not named:
-            return ""
-        with open(named, "rb") as file:  # only the file's name is in the environment
-            return file.read().decode()
-    environment = dict(os.environ)
-    password = environment.pop("LAUNCHER_SIGN_PASSWORD").encode()
+            return pipe.read()
+    environment = {key: value for key, value in os.environb.items()
+                   if key not in (b"LAUNCHER_SIGN_PASSWORD", b"LAUNCHER_SIGN_PASSWORD_FILE")}
+    named = os.environb.get(b"LAUNCHER_SIGN_PASSWORD_FILE")
+    password = os.environb.get(b"LAUNCHER_SIGN_PASSWORD")
+    if password is None and not named:
+        return b""
+    if password is None:
+        with open(named, "rb") as file:
+            password = file.read()
     reading, writing = os.pipe()
     os.write(writing, password[:65536])  # a pipe holds 64 KiB: it never blocks here
     os.close(writing)
@@ -390,12 +518,21 @@ def without_password(arguments):
 
 
 def main(arguments):
-    password = without_password(arguments)
-    if password.endswith("\n"):  # one newline, as a secret store adds, is no part of it
+    try:
+        password = without_password(arguments)
+    except OSError as error:
+        print(f"{arguments[1]}: not signed: LAUNCHER_SIGN_PASSWORD_FILE cannot be read: {error.strerror}",
+              file=sys.stderr)
+        return 1
+    if password.endswith(b"\n"):  # one newline, as a secret store adds, is no part of it
         password = password[:-1]
     signing = Signing(*arguments[:9], arguments[9:], password)
-    # SIGTERM ends the signing as Ctrl-C does, through the clean-up below.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    # Every process a tool starts is this one's once its parent has ended,
+    # so that it can be ended too (run's end_descendants).
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    # SIGTERM and SIGHUP end the signing as Ctrl-C does, through the clean-up below.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda number, _: sys.exit(128 + number))
     unwritable = lambda error: f"the build folder {signing.folder} cannot be written: {error.strerror}"
     try:
         lock = open(f"{signing.exe}.lock", "w")
@@ -419,6 +556,7 @@ def main(arguments):
         except KeyboardInterrupt:
             return refuse(signing, "interrupted") and 130
         finally:  # still holding the lock: only this signing's own file goes
+            end_descendants()
             for stale in () if made else (signing.exe, signing.exe + ".sig"):
                 if os.path.exists(stale):
                     os.remove(stale)

@@ -1,29 +1,40 @@
 """The one reader of a program's Authenticode signature, for signing, the
 medium's list of programs and verify.sh alike: the certificate table read
-with pefile, the CMS structure with Debian's python3-asn1crypto, and the
-signer's signature checked with python3-cryptography. Run with Debian's
+with pefile, the CMS structure with Debian's python3-asn1crypto, and every
+signature in it checked with python3-cryptography. Run with Debian's
 /usr/bin/python3.
 
-read() judges two things, and reports a third:
-- the shape: exactly the one osslsigncode writes for the build, one table
-  entry, one signer, the signed attributes Authenticode signers write, and
-  no unsigned attribute but one timestamp; anything else is named;
-- the digest: the file is what was signed, and the signer's signature over
-  it holds;
-- the certificate's trust (trusted()), which is never required: a
-  publisher's private or test root is theirs to judge.
+read() judges two things, and reports what trust needs:
+- the shape: the one osslsigncode writes, each part in DER (written the
+  one way DER allows, so no byte can change unseen): one table entry; one
+  signer; the signed attributes Authenticode signers write; no unsigned
+  attribute but one timestamp; one digest algorithm, the signer's; algorithm
+  parameters absent or NULL, as osslsigncode writes them; a signature
+  algorithm of the signer's key, as its certificate says; no CRLs; and as
+  certificates the signer's and the chain of issuers above it, each signed
+  by the next, and no other. An RFC 3161 token is held to the same rules,
+  its own certificates its authority's chain, and an Authenticode
+  countersigner's chain joins the signer's. build_shape() adds what the
+  build's own signature holds: SHA-256 and the file's PE checksum;
+- the digest: the file is what was signed, the signer's signature over it
+  holds, and a timestamp stamps this signature under its authority's
+  signature;
+- trust (signer_fault(), authority_trusted(), judged_at()), which read()
+  never requires: a publisher's private or test root is theirs to judge.
 """
 import datetime
 import hashlib
+import mmap
 import os
+import re
 import struct
 import subprocess
 import tempfile
 
 import pefile
-from asn1crypto import algos, cms, core, tsp
+from asn1crypto import algos, cms, core, tsp, x509
 from cryptography import x509 as crypto_x509
-from cryptography.exceptions import InvalidSignature
+from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.hazmat.primitives.serialization import Encoding
@@ -42,6 +53,15 @@ KNOWN_UNSIGNED = {"1.3.6.1.4.1.311.2.4.1": "a nested signature",
                   "1.3.6.1.4.1.42921.1.2.1": "an unauthenticated blob"}
 HASHES = {"sha1": hashes.SHA1, "sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512,
           "md5": hashes.MD5}
+# The signature algorithm osslsigncode writes for each kind of key (the
+# kind as a certificate's public key names it), and the key's name.
+SIGNATURE_OF_KEY = {"rsa": "rsassa_pkcs1v15", "ec": "ecdsa"}
+KEY_NAMES = {"ec": "ecdsa"}
+DIGEST_NAMES = {"md5": "an MD5", "sha1": "a SHA-1", "sha256": "a SHA-256", "sha384": "a SHA-384", "sha512": "a SHA-512"}
+BUILD_DIGEST = "sha256"
+CERTIFICATE_LIMIT = 32  # far past any signer's chain and a countersigner's
+CHUNK = 1 << 24  # bytes of a program hashed at a time
+CODE_SIGNING = {"code_signing", "any_extended_key_usage"}
 
 
 class SpcAttributeTypeAndOptionalValue(core.Sequence):
@@ -58,11 +78,15 @@ class SpcIndirectDataContent(core.Sequence):
 
 def table(data):
     """The certificate table's place and size, and the offsets of the two
-    header fields Authenticode leaves out of its digest."""
+    header fields Authenticode leaves out of its digest; an image with too
+    few data directories for a certificate table has none, and no entry."""
     pe = pefile.PE(data=data, fast_load=True)
-    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
-    return (security.VirtualAddress, security.Size,
-            pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), security.get_file_offset())
+    checksum = pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
+    index = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+    if len(pe.OPTIONAL_HEADER.DATA_DIRECTORY) <= index:
+        return 0, 0, checksum, None
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[index]
+    return security.VirtualAddress, security.Size, checksum, security.get_file_offset()
 
 
 def image_digest(data, algorithm):
@@ -71,8 +95,14 @@ def image_digest(data, algorithm):
     at, size, checksum, entry = table(data)
     end = at if at and size else len(data)
     digest = hashlib.new(algorithm)
-    for start, stop in ((0, checksum), (checksum + 4, entry), (entry + 8, end)):
-        digest.update(data[start:stop])
+    view = memoryview(data)
+    parts = ((0, checksum), (checksum + 4, entry), (entry + 8, end)) if entry else ((0, checksum), (checksum + 4, end))
+    for start, stop in parts:
+        for at in range(start, stop, CHUNK):
+            digest.update(view[at:min(at + CHUNK, stop)])
+            if isinstance(data, mmap.mmap):  # a large program on a medium: only a chunk of it in memory at once
+                page = at - at % mmap.PAGESIZE
+                data.madvise(mmap.MADV_DONTNEED, page, min(at + CHUNK, stop) - page)
     return digest.digest()
 
 
@@ -82,16 +112,17 @@ def unsigned(data):
     at, size, checksum, entry = table(data)
     image = bytearray(data[:at] if at and size else data)
     image[checksum:checksum + 4] = bytes(4)
-    image[entry:entry + 8] = bytes(8)
+    if entry:
+        image[entry:entry + 8] = bytes(8)
     return bytes(image)
 
 
 def same_image(linked, signed):
     """Whether a signed image, its signature removed, is the linked one byte
-    for byte, but for the checksum and the zeros that align the table."""
+    for byte, but for the checksum and the zeros that align the table to 8
+    bytes, as many as that takes."""
     stripped, expected = unsigned(signed), unsigned(linked)
-    padding_bytes = stripped[len(expected):]
-    return stripped[:len(expected)] == expected and len(padding_bytes) < 8 and not padding_bytes.strip(b"\0")
+    return stripped == expected + bytes(-len(expected) % 8)
 
 
 def der_length(data):
@@ -110,13 +141,13 @@ def table_shape(data, at, size):
     if at % 8 or at + size != len(data) or size < 8:
         return "a certificate table that does not end the file"
     length, revision, kind = struct.unpack_from("<IHH", data, at)
-    signature = der_length(data[at + 8:at + size])
+    signature = der_length(data[at + 8:at + min(size, 16)])
     if revision != 0x200 or kind != 2 or signature is None or 8 + signature > min(length, size):
         return "a certificate table that is not one PKCS#7 signature"
     padded = (8 + signature + 7) & ~7
     if size > padded or length > padded:
         return f"a certificate table that holds {max(size, length) - padded} bytes more than its signature"
-    if data[at + 8 + signature:at + size].strip(b"\0"):
+    if bytes(data[at + 8 + signature:at + size]).strip(b"\0"):
         return "a certificate table whose signature is not padded with zeros to 8 bytes"
     return None
 
@@ -125,6 +156,74 @@ def subject(certificate):
     """A certificate's subject as OpenSSL writes it: /CN=.../O=..."""
     name = crypto_x509.load_der_x509_certificate(certificate.dump()).subject
     return "".join(f"/{part.rfc4514_string()}" for part in name) or "no subject"
+
+
+def not_der(spec, data, what, **options):
+    """Why data, read as spec, is not DER (a length or a value written in
+    more than the one way DER allows), or None."""
+    try:
+        again = spec.load(data, **options).dump(force=True)
+    except (ValueError, TypeError):  # asn1crypto's own, for a value of another kind than the spec's
+        again = None
+    return None if again == data else f"{what} not in DER"
+
+
+def plain(algorithm):
+    """Whether an algorithm's parameters are as osslsigncode writes them:
+    none, or NULL."""
+    return algorithm["parameters"].dump() in (b"", b"\x05\x00")
+
+
+def key_signed(key, signature, data, digest):
+    """Whether key's signature over data holds, for an RSA or EC key."""
+    try:
+        if isinstance(key, rsa.RSAPublicKey):
+            key.verify(signature, data, padding.PKCS1v15(), digest)
+        elif isinstance(key, ec.EllipticCurvePublicKey):
+            key.verify(signature, data, ec.ECDSA(digest))
+        else:
+            return False
+    except InvalidSignature:
+        return False
+    return True
+
+
+def issued_by(certificate, issuer):
+    """Whether issuer's key signed certificate."""
+    if certificate.issuer != issuer.subject:
+        return False
+    try:
+        child = crypto_x509.load_der_x509_certificate(certificate.dump())
+        key = crypto_x509.load_der_x509_certificate(issuer.dump()).public_key()
+        return key_signed(key, child.signature, child.tbs_certificate_bytes, child.signature_hash_algorithm)
+    except (ValueError, UnsupportedAlgorithm):  # a certificate cryptography cannot read or check
+        return False
+
+
+def chain(certificates, leaf):
+    """The leaf and each issuer above it among certificates, up to a
+    self-issued one or the last found."""
+    found = [leaf]
+    while found[-1].subject != found[-1].issuer:
+        issuer = next((certificate for certificate in certificates if all(certificate.dump() != known.dump()
+                       for known in found) and issued_by(found[-1], certificate)), None)
+        if issuer is None:
+            break
+        found.append(issuer)
+    return found
+
+
+def certificates_shape(certificates, leaves, what):
+    """The first certificate that is not in the leaves' chains, or is there
+    twice; None when the certificates are exactly those chains."""
+    used = {certificate.dump() for leaf in leaves for certificate in chain(certificates, leaf)}
+    held = [certificate.dump() for certificate in certificates]
+    for certificate, der in zip(certificates, held):
+        if held.count(der) > 1:
+            return f"the certificate {subject(certificate)} twice in {what}"
+        if der not in used:
+            return f"a certificate that is no part of the signer's chain ({subject(certificate)}) in {what}"
+    return None
 
 
 def signer_certificate(signed_data, signer):
@@ -140,20 +239,37 @@ def signer_certificate(signed_data, signer):
     return None
 
 
-def signature_holds(certificate, signer, signed):
-    """Whether the signer's signature over its signed attributes holds."""
-    key = crypto_x509.load_der_x509_certificate(certificate.dump()).public_key()
-    algorithm = HASHES[signer["digest_algorithm"]["algorithm"].native]()
-    try:
-        if isinstance(key, rsa.RSAPublicKey):
-            key.verify(signer["signature"].native, signed, padding.PKCS1v15(), algorithm)
-        elif isinstance(key, ec.EllipticCurvePublicKey):
-            key.verify(signer["signature"].native, signed, ec.ECDSA(algorithm))
-        else:
-            return False
-    except InvalidSignature:
-        return False
-    return True
+def signer_shape(signer, certificate, what):
+    """The first way a signer's algorithms are not as osslsigncode writes
+    them for its certificate's key, or None."""
+    digest, algorithm = signer["digest_algorithm"], signer["signature_algorithm"]
+    if not plain(digest) or not plain(algorithm):
+        return f"algorithm parameters in {what}, where osslsigncode writes none or NULL"
+    kind = certificate.public_key.algorithm
+    if algorithm.signature_algo != SIGNATURE_OF_KEY.get(kind):
+        return (f"a signature algorithm ({algorithm['algorithm'].native}) in {what} that is not its certificate's "
+                f"key's ({KEY_NAMES.get(kind, kind)})")
+    if algorithm["algorithm"].native != algorithm.signature_algo and algorithm.hash_algo != digest["algorithm"].native:
+        return f"a signature algorithm ({algorithm['algorithm'].native}) in {what} of another digest than its own"
+    return None
+
+
+def signed_data_shape(signed_data, signer, leaves, what):
+    """The first way a SignedData is not of the one signer and its chain
+    (with leaves, the certificates that sign in it), or None."""
+    signers, digests = signed_data["signer_infos"], signed_data["digest_algorithms"]
+    if len(signers) != 1:
+        return f"{len(signers)} signers in {what}"
+    if len(signed_data["certificates"]) > CERTIFICATE_LIMIT:
+        return f"{len(signed_data['certificates'])} certificates in {what}, more than any chain holds"
+    if not isinstance(signed_data["crls"], core.Void):
+        return f"revocation lists in {what}"
+    if len(digests) != 1 or digests[0].dump() != signer["digest_algorithm"].dump():
+        return f"digest algorithms in {what} other than its signer's one"
+    if any(leaf is None for leaf in leaves):
+        return f"a signer in {what} whose certificate it does not hold"
+    return (signer_shape(signer, leaves[0], what)
+            or certificates_shape([choice.chosen for choice in signed_data["certificates"]], leaves, what))
 
 
 def attribute(attributes, name):
@@ -163,31 +279,106 @@ def attribute(attributes, name):
     return None
 
 
-def timestamp_of(kind, value, signed_data, signer):
-    """A timestamp's time; whether it stamps this signer's signature and its
-    authority's signature over it holds; the authority's certificate and the
-    certificates that come with it (DER)."""
-    stamped = lambda stamp: hashlib.new(stamp["digest_algorithm"]["algorithm"].native, signer["signature"].native)
-    if kind == "RFC 3161":
-        token = cms.ContentInfo.load(value.dump())["content"]
-        content = token["encap_content_info"]["content"]
-        info = tsp.TSTInfo.load(content.contents if isinstance(content, core.ParsableOctetString) else content.dump())
-        imprint = info["message_imprint"]
-        stamp, holder = token["signer_infos"][0], token
-        this = hashlib.new(imprint["hash_algorithm"]["algorithm"].native, signer["signature"].native).digest() \
-            == imprint["hashed_message"].native
-        digest = hashlib.new(stamp["digest_algorithm"]["algorithm"].native, info.dump()).digest()
-        time = info["gen_time"].native
-    else:
-        stamp, holder = cms.SignerInfo.load(value.dump()), signed_data
-        digest = this = stamped(stamp).digest()
-        found = attribute(stamp["signed_attrs"], "signing_time")
-        time = found.native if found is not None else None
-    certificate = signer_certificate(holder, stamp)
+def signature_holds(certificate, signer, signed):
+    """Whether the signer's signature over signed holds for the key its
+    certificate holds."""
+    key = crypto_x509.load_der_x509_certificate(certificate.dump()).public_key()
+    return key_signed(key, signer["signature"].native, signed, HASHES[signer["digest_algorithm"]["algorithm"].native]())
+
+
+def attributes_hold(certificate, signer, digest):
+    """Whether signer's signed attributes hold digest as their message
+    digest, under its signature."""
+    signed_digest = attribute(signer["signed_attrs"], "message_digest")
+    return (certificate is not None and signed_digest is not None and signed_digest.native == digest
+            and signature_holds(certificate, signer, b"\x31" + signer["signed_attrs"].dump()[1:]))
+
+
+def unsigned_attributes(signer):
+    return [] if isinstance(signer["unsigned_attrs"], core.Void) else list(signer["unsigned_attrs"])
+
+
+def rfc3161(value, signer):
+    """An RFC 3161 token: its time, its authority, whether it stamps this
+    signer's signature and its authority's signature holds, and its shape."""
+    token = cms.ContentInfo.load(value.dump())
+    signed_data = token["content"]
+    content = signed_data["encap_content_info"]["content"]
+    info_der = content.contents if isinstance(content, core.ParsableOctetString) else content.dump()
+    info = tsp.TSTInfo.load(info_der)
+    stamp = signed_data["signer_infos"][0]
+    authority = signer_certificate(signed_data, stamp)
+    imprint = info["message_imprint"]
+    try:
+        shape = (not_der(cms.ContentInfo, value.dump(), "a timestamp token")
+                 or not_der(tsp.TSTInfo, info_der, "a timestamp's time")
+                 or ("a timestamp token of another kind than RFC 3161's"
+                     if signed_data["encap_content_info"]["content_type"].native != "tst_info" else None)
+                 or ("algorithm parameters in the timestamp's imprint" if not plain(imprint["hash_algorithm"])
+                     else None)
+                 or signed_data_shape(signed_data, stamp, [authority], "the timestamp token")
+                 or ("an unsigned attribute in the timestamp token" if unsigned_attributes(stamp) else None))
+    except Exception as error:  # as in read_cms, for a part the time does not need
+        shape = f"a timestamp token whose parts cannot be read ({type(error).__name__})"
+    stamps = hashlib.new(imprint["hash_algorithm"]["algorithm"].native, signer["signature"].native).digest() \
+        == imprint["hashed_message"].native
+    holds = attributes_hold(authority, stamp, hashlib.new(stamp["digest_algorithm"]["algorithm"].native,
+                                                          info_der).digest())
+    return {"time": info["gen_time"].native, "certificate": authority, "stamps": stamps, "holds": holds,
+            "chain": [choice.chosen.dump() for choice in signed_data["certificates"]], "shape": shape}
+
+
+def countersignature(value, signed_data, signer):
+    """An Authenticode countersignature: as rfc3161(), its certificates in
+    the signature's own."""
+    stamp = cms.SignerInfo.load(value.dump())
+    authority = signer_certificate(signed_data, stamp)
+    digest = hashlib.new(stamp["digest_algorithm"]["algorithm"].native, signer["signature"].native).digest()
+    signed_time = attribute(stamp["signed_attrs"], "signing_time")
+    shape = (("a countersignature without a signing time" if signed_time is None else None)
+             or ("a countersigner whose certificate the signature does not hold" if authority is None else None)
+             or ("an unsigned attribute in the countersignature" if unsigned_attributes(stamp) else None)
+             or signer_shape(stamp, authority, "the countersignature"))
     signed_digest = attribute(stamp["signed_attrs"], "message_digest")
-    holds = (certificate is not None and signed_digest is not None and signed_digest.native == digest
-             and signature_holds(certificate, stamp, b"\x31" + stamp["signed_attrs"].dump()[1:]))
-    return time, bool(this) and holds, certificate, [choice.chosen.dump() for choice in holder["certificates"]]
+    return {"time": signed_time.native if signed_time is not None else None, "certificate": authority,
+            "stamps": signed_digest is not None and signed_digest.native == digest,
+            "holds": attributes_hold(authority, stamp, digest),
+            "chain": [choice.chosen.dump() for choice in signed_data["certificates"]], "shape": shape}
+
+
+def attributes_shape(signer, nested):
+    """The first way a signer's attributes are not an Authenticode signer's,
+    or None: at most one timestamp besides, and no nested signature (whose
+    signers are nested)."""
+    signed = signer["signed_attrs"]
+    kinds = [found["type"].dotted for found in signed]
+    shape = [f"a signed attribute of type {kind}, which Authenticode signers do not write"
+             for kind in kinds if kind not in SIGNED_ATTRIBUTES]
+    shape += [f"the signed attribute '{SIGNED_ATTRIBUTES[kind]}' {kinds.count(kind)} times"
+              for kind in sorted(set(kinds)) if kind in SIGNED_ATTRIBUTES and kinds.count(kind) > 1]
+    shape += [f"no signed attribute '{SIGNED_ATTRIBUTES[kind]}'" for kind in list(SIGNED_ATTRIBUTES)[:2]
+              if kind not in kinds]
+    shape += [f"a signed attribute with {len(found['values'])} values" for found in signed if len(found["values"]) != 1]
+    unsigned_found = unsigned_attributes(signer)
+    shape += [f"a nested signature by {nested[0]}"] if nested else []
+    shape += [f"{KNOWN_UNSIGNED.get(found['type'].dotted, 'an unsigned attribute')} (type {found['type'].dotted})"
+              for found in unsigned_found if found["type"].dotted not in TIMESTAMPS]
+    stamps = [found for found in unsigned_found if found["type"].dotted in TIMESTAMPS]
+    if len(stamps) > 1 or any(len(found["values"]) != 1 for found in stamps):
+        shape.append("more than one timestamp")
+    return shape[0] if shape else None
+
+
+def nested_signers(signer):
+    """The subjects of the nested signatures' signers."""
+    found = []
+    for attribute_found in unsigned_attributes(signer):
+        if attribute_found["type"].dotted == "1.3.6.1.4.1.311.2.4.1":
+            for value in attribute_found["values"]:
+                nested = cms.ContentInfo.load(value.dump())["content"]
+                certificate = signer_certificate(nested, nested["signer_infos"][0])
+                found.append(subject(certificate) if certificate else "no signer")
+    return found
 
 
 def read(data):
@@ -196,8 +387,8 @@ def read(data):
     at, size, _, _ = table(data)
     if not at and not size:
         return {"signed": False}
-    length = der_length(data[at + 8:at + size]) or 0
-    report = read_cms(data[at + 8:at + 8 + length], lambda algorithm: image_digest(data, algorithm))
+    length = der_length(data[at + 8:at + min(size, 16)]) or 0
+    report = read_cms(bytes(data[at + 8:at + 8 + min(length, size)]), lambda algorithm: image_digest(data, algorithm))
     report["shape"] = table_shape(data, at, size) or report["shape"]
     return report
 
@@ -205,15 +396,15 @@ def read(data):
 def read_cms(der, digest_of=None):
     """A signature's 'shape' (None, or the first way it is not the accepted
     one), 'broken' (None, or why the file is not what was signed; the file's
-    own digest is judged where digest_of gives it), 'signer', 'key',
-    'not_after', 'timestamp', 'stamps_other', 'nested' (the nested signers'
-    subjects), 'certificates', 'signer_certificate' (DER),
-    'authority_certificate' (the timestamp's, as asn1crypto reads it) and
-    'authority_chain' (DER); 'stamps_other' is also set for a timestamp
-    whose authority's signature does not hold."""
-    report = {"signed": True, "shape": None, "broken": None, "signer": "no signer", "key": "unknown",
-              "not_after": None, "timestamp": None, "stamps_other": False, "nested": [], "certificates": [],
-              "signer_certificate": None, "authority_certificate": None, "authority_chain": []}
+    own digest is judged where digest_of gives it), 'signer', 'key' (the
+    kind of the signer's certificate's key), 'digest', 'not_after',
+    'nested' (the nested signers' subjects), 'certificates' and
+    'signer_certificate' (DER), and 'timestamp': None, or its 'kind',
+    'time', 'authority' (a subject), 'certificate' (as asn1crypto reads
+    it) and 'chain' (DER). A timestamp that does not stamp this signature,
+    or whose authority's signature does not hold, breaks the signature."""
+    report = {"signed": True, "shape": None, "broken": None, "signer": "no signer", "key": "unknown", "digest": None,
+              "not_after": None, "timestamp": None, "nested": [], "certificates": [], "signer_certificate": None}
     try:
         content = cms.ContentInfo.load(der, strict=True)
         if content["content_type"].native != "signed_data":
@@ -222,71 +413,82 @@ def read_cms(der, digest_of=None):
         report["certificates"] = [choice.chosen.dump() for choice in signed_data["certificates"]]
         if signed_data["encap_content_info"]["content_type"].dotted != SPC_INDIRECT_DATA:
             raise ValueError("no Authenticode content")
-        signers = signed_data["signer_infos"]
-        signer = signers[0]
+        signer = signed_data["signer_infos"][0]
         certificate = signer_certificate(signed_data, signer)
         if certificate is not None:
             report["signer"] = subject(certificate)
             report["signer_certificate"] = certificate.dump()
             report["not_after"] = certificate.not_valid_after
-        report["key"] = signer["signature_algorithm"].signature_algo
-        shape = [f"{len(signers)} signers"] if len(signers) != 1 else []
-        signed_attributes = signer["signed_attrs"]
-        kinds = [found["type"].dotted for found in signed_attributes]
-        shape += [f"a signed attribute of type {kind}, which Authenticode signers do not write"
-                  for kind in kinds if kind not in SIGNED_ATTRIBUTES]
-        shape += [f"the signed attribute '{SIGNED_ATTRIBUTES[kind]}' {kinds.count(kind)} times"
-                  for kind in sorted(set(kinds)) if kind in SIGNED_ATTRIBUTES and kinds.count(kind) > 1]
-        shape += [f"no signed attribute '{SIGNED_ATTRIBUTES[kind]}'" for kind in list(SIGNED_ATTRIBUTES)[:2]
-                  if kind not in kinds]
-        shape += [f"a signed attribute with {len(found['values'])} values"
-                  for found in signed_attributes if len(found["values"]) != 1]
-        unsigned_attributes = [] if isinstance(signer["unsigned_attrs"], core.Void) else signer["unsigned_attrs"]
-        stamps = [found for found in unsigned_attributes if found["type"].dotted in TIMESTAMPS]
-        for found in unsigned_attributes:
-            kind = found["type"].dotted
-            if kind == "1.3.6.1.4.1.311.2.4.1":
-                for value in found["values"]:
-                    nested = cms.ContentInfo.load(value.dump())["content"]
-                    nested_signer = signer_certificate(nested, nested["signer_infos"][0])
-                    report["nested"].append(subject(nested_signer) if nested_signer else "no signer")
-                shape.append(f"a nested signature by {report['nested'][0]}")
-            elif kind not in TIMESTAMPS:
-                shape.append(f"{KNOWN_UNSIGNED.get(kind, 'an unsigned attribute')} (type {kind})")
-        if len(stamps) > 1 or any(len(found["values"]) != 1 for found in stamps):
-            shape.append("more than one timestamp")
+            report["key"] = KEY_NAMES.get(certificate.public_key.algorithm, certificate.public_key.algorithm)
+        report["digest"] = signer["digest_algorithm"]["algorithm"].native
+        encapsulated = signed_data["encap_content_info"]["content"].dump()
+        indirect = SpcIndirectDataContent.load(encapsulated, explicit=0)
+        stamps = [found for found in unsigned_attributes(signer) if found["type"].dotted in TIMESTAMPS]
+        stamp = kind = None
         if stamps:
             kind = TIMESTAMPS[stamps[0]["type"].dotted]
-            report["timestamp"], stamps_this, authority, chain = timestamp_of(kind, stamps[0]["values"][0],
-                                                                              signed_data, signer)
-            report["stamps_other"] = not stamps_this
-            report["authority_certificate"], report["authority_chain"] = authority, chain
-        report["shape"] = shape[0] if shape else None
+            value = stamps[0]["values"][0]
+            stamp = rfc3161(value, signer) if kind == "RFC 3161" else countersignature(value, signed_data, signer)
+            report["timestamp"] = dict(stamp, kind=kind, authority=subject(stamp["certificate"])
+                                       if stamp["certificate"] is not None else "no certificate it holds")
         # The file is what was signed: the content's digest is the image's,
         # the signed attributes hold the content's digest, and the signature
         # over them holds for the signer's key.
-        indirect = SpcIndirectDataContent.load(signed_data["encap_content_info"]["content"].dump(), explicit=0)
         algorithm = indirect["message_digest"]["digest_algorithm"]["algorithm"].native
-        content_digest = hashlib.new(signer["digest_algorithm"]["algorithm"].native, indirect.contents).digest()
-        signed_digest = attribute(signed_attributes, "message_digest")
+        signed_digest = attribute(signer["signed_attrs"], "message_digest")
         if digest_of and indirect["message_digest"]["digest"].native != digest_of(algorithm):
             report["broken"] = "the file is not what was signed"
-        elif signed_digest is None or signed_digest.native != content_digest:
+        elif signed_digest is None or signed_digest.native != hashlib.new(report["digest"], indirect.contents).digest():
             report["broken"] = "the signed attributes are not of this content"
         elif certificate is None:
             report["broken"] = "the signature names no certificate it holds"
-        elif not signature_holds(certificate, signer, b"\x31" + signed_attributes.dump()[1:]):
+        elif not signature_holds(certificate, signer, b"\x31" + signer["signed_attrs"].dump()[1:]):
             report["broken"] = "the signer's signature does not hold"
+        elif stamp and not stamp["stamps"]:
+            report["broken"] = "its timestamp is for another signature"
+        elif stamp and not stamp["holds"]:
+            report["broken"] = "its timestamp's authority's signature does not hold"
     except Exception as error:  # asn1crypto's, cryptography's or hashlib's, for what a hostile file holds
         report["shape"] = "a signature that is no Authenticode SignedData"
         report["broken"] = report["broken"] or f"it cannot be read ({type(error).__name__})"
+        return report
+    try:
+        report["nested"] = nested_signers(signer)
+        leaves = [certificate] + ([stamp["certificate"]] if kind == "Authenticode" else [])
+        report["shape"] = (not_der(cms.ContentInfo, der, "a signature")
+                           or not_der(SpcIndirectDataContent, encapsulated, "the signed content", explicit=0)
+                           or attributes_shape(signer, report["nested"])
+                           or signed_data_shape(signed_data, signer, leaves, "the signature")
+                           or ("a content digest of another algorithm than its signer's"
+                               if indirect["message_digest"]["digest_algorithm"].dump()
+                               != signer["digest_algorithm"].dump() else None)
+                           or (stamp and stamp["shape"]))
+    except Exception as error:  # the same, in a part the digest does not need
+        report["shape"] = f"a signature whose parts cannot be read ({type(error).__name__})"
     return report
 
 
+def build_shape(report, data):
+    """The first way a signed launcher is not what the build writes, or
+    None: the accepted shape, a SHA-256 digest, and the PE checksum the
+    signing tool writes (so the signature alone, attached to the unsigned
+    build, gives the file). A broken signature is reported as broken, not
+    by the checksum its change left."""
+    if report["shape"] or report["broken"]:
+        return report["shape"]
+    if report["digest"] != BUILD_DIGEST:
+        return f"{DIGEST_NAMES.get(report['digest'], 'another')} digest (the build's is SHA-256)"
+    pe = pefile.PE(data=data, fast_load=True)
+    if pe.OPTIONAL_HEADER.CheckSum != pe.generate_checksum():
+        return "a PE checksum that is not the file's"
+    return None
+
+
 def read_program(path):
-    """read() for any program on a medium: an .msi keeps its signature in a
-    stream that osslsigncode takes out, and its own digest is not judged
-    here; a file that is no PE image has no signature either."""
+    """read() for any program on a medium, read where it lies: an .msi
+    keeps its signature in a stream that osslsigncode takes out, and its own
+    digest is not judged here; a file that is no PE image has no signature
+    either."""
     if path.lower().endswith(".msi"):
         with tempfile.TemporaryDirectory() as work:
             der = os.path.join(work, "signature.der")
@@ -296,10 +498,13 @@ def read_program(path):
             with open(der, "rb") as file:
                 return read_cms(file.read())
     with open(path, "rb") as file:
-        try:
-            return read(file.read())
-        except pefile.PEFormatError:
+        if not os.fstat(file.fileno()).st_size:
             return {"signed": False}
+        with mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as data:
+            try:
+                return read(data)
+            except pefile.PEFormatError:
+                return {"signed": False}
 
 
 def pem(certificates):
@@ -307,21 +512,14 @@ def pem(certificates):
                    for der in certificates)
 
 
-def trusted(report, roots=(SYSTEM_ROOTS,), authority=False):
-    """Whether the signer's certificate (or the timestamp authority's)
-    chains to one of the roots, as at the timestamp's time (or now):
-    OpenSSL's verify, by its exit status."""
-    if authority:
-        certificate = report["authority_certificate"] and report["authority_certificate"].dump()
-        chain, purpose = report["authority_chain"], "timestampsign"
-    else:
-        certificate, chain, purpose = report.get("signer_certificate"), report["certificates"], "any"
-    if certificate is None:
-        return False
+def chain_fault(certificate, chain_found, roots, purpose, moment):
+    """Why certificate (DER) does not chain to one of the roots (PEM files)
+    through chain_found, for purpose, as at moment, as OpenSSL's verify says
+    it; None when it does. It fetches nothing: no CRL, no issuer."""
     with tempfile.TemporaryDirectory() as work:
         files = {name: os.path.join(work, name) for name in ("chain.pem", "roots.pem", "leaf.pem")}
         with open(files["chain.pem"], "w") as out:
-            out.write(pem(chain))
+            out.write(pem(chain_found))
         with open(files["leaf.pem"], "w") as out:
             out.write(pem([certificate]))
         with open(files["roots.pem"], "w") as out:
@@ -329,7 +527,42 @@ def trusted(report, roots=(SYSTEM_ROOTS,), authority=False):
                 if roots_file and os.path.isfile(roots_file):
                     with open(roots_file) as text:
                         out.write(text.read())
-        moment = report["timestamp"] or datetime.datetime.now(datetime.timezone.utc)
-        return subprocess.run(["openssl", "verify", "-CAfile", files["roots.pem"], "-untrusted", files["chain.pem"],
+        said = subprocess.run(["openssl", "verify", "-CAfile", files["roots.pem"], "-untrusted", files["chain.pem"],
                                "-purpose", purpose, "-attime", str(int(moment.timestamp())), files["leaf.pem"]],
-                              capture_output=True).returncode == 0
+                              capture_output=True, text=True, errors="replace")
+    if said.returncode == 0:
+        return None
+    reason = re.search(r"^error \d+ at \d+ depth lookup: (.*)$", said.stdout + said.stderr, re.M)
+    return reason.group(1) if reason else "OpenSSL's verify fails"
+
+
+def authority_trusted(report, roots=(SYSTEM_ROOTS,)):
+    """Whether the signature's timestamp holds, stamps it, and its
+    authority's certificate is for time-stamping and chains to one of the
+    roots, as at its time: only then is its time more than its word."""
+    stamp = report.get("timestamp")
+    if not stamp or report["broken"] or stamp["time"] is None or stamp["certificate"] is None:
+        return False
+    return chain_fault(stamp["certificate"].dump(), stamp["chain"], roots, "timestampsign", stamp["time"]) is None
+
+
+def judged_at(report, authority_roots=(SYSTEM_ROOTS,)):
+    """When a signer's certificate is judged: at its timestamp's time where
+    authority_trusted(), else now."""
+    if authority_trusted(report, authority_roots):
+        return report["timestamp"]["time"]
+    return datetime.datetime.now(datetime.timezone.utc)
+
+
+def signer_fault(report, roots=(SYSTEM_ROOTS,), moment=None):
+    """Why the signer's certificate is not one for code signing (no extended
+    key usage, or one that names it) that chains to one of the roots, as at
+    moment (now by default); None when it is."""
+    certificate = report.get("signer_certificate")
+    if certificate is None:
+        return "no certificate"
+    usage = x509.Certificate.load(certificate).extended_key_usage_value
+    if usage is not None and not CODE_SIGNING & set(usage.native):
+        return "its certificate is not for code signing"
+    return chain_fault(certificate, report["certificates"], roots, "any",
+                       moment or datetime.datetime.now(datetime.timezone.utc))

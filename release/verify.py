@@ -37,6 +37,9 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HERMETIC = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.environ.get("HOME", "/"),
             "LC_ALL": "C.UTF-8"}
 PROGRAMS = (".exe", ".dll", ".sys", ".msi")
+# What ends a check cleanly: Ctrl-C, SIGTERM, and a closed terminal (SIGKILL
+# cannot be caught).
+STOPPING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
 class Refused(Exception):
@@ -48,7 +51,7 @@ class NotReproduced(Exception):
 
 
 class Stopped(BaseException):
-    """SIGINT or SIGTERM: the exit status."""
+    """SIGINT, SIGTERM or SIGHUP: the exit status."""
 
 
 def say(label, text):
@@ -75,20 +78,30 @@ def stop(number, _):
 
 
 def trust(report):
-    if signature.trusted(report):
-        return "its certificate: from a root this system trusts"
-    return "its certificate: from no root this system trusts (trust is yours to judge)"
+    if signature.signer_fault(report, moment=signature.judged_at(report)) is None:
+        return "its certificate: for code signing, from a root this system trusts"
+    return "its certificate: not for code signing from a root this system trusts (trust is yours to judge)"
+
+
+def stamped(report):
+    """A timestamp's time, its authority and whether this system trusts it:
+    an authority it does not trust vouches for nothing, its time included."""
+    stamp = report["timestamp"]
+    if stamp is None:
+        return "none"
+    time = f"{stamp['time']:%Y-%m-%d %H:%M:%S} UTC" if stamp["time"] else "no time"
+    trusted = "trusted by this system" if signature.authority_trusted(report) else \
+        "not trusted by this system: its time is its word alone"
+    return f"{time} by {shown(stamp['authority'])}, {trusted}"
 
 
 def summary(report):
     """A program's signature in one line."""
     if not report["signed"]:
         return "not signed"
-    stamp = report["timestamp"]
     return "; ".join([f"signed by {shown(report['signer'])}",
                       *(f"nested signature by {shown(nested)}" for nested in report["nested"]),
-                      "no timestamp" if stamp is None else f"timestamp {stamp:%Y-%m-%d %H:%M:%S} UTC"
-                      + (" for another signature" if report["stamps_other"] else ""),
+                      f"timestamp {stamped(report)}",
                       f"broken: {report['broken']}" if report["broken"] else "the file is what was signed",
                       *([] if report["broken"] else [trust(report)])])
 
@@ -102,9 +115,7 @@ def report_signature(data):
     say("signed by", shown(report["signer"]))
     for nested in report["nested"]:
         say("nested", shown(nested))
-    stamp = report["timestamp"]
-    say("timestamp", "none" if stamp is None else
-        f"{stamp:%Y-%m-%d %H:%M:%S} UTC" + (", but for another signature" if report["stamps_other"] else ""))
+    say("timestamp", stamped(report))
     say("signature", f"broken: {report['broken']}" if report["broken"] else
         f"the file is what was signed; {trust(report)}")
     return report
@@ -157,11 +168,11 @@ def kept(path):
 
 
 def cmake_string(value):
-    """value as a CMake bracket argument: every character kept as it is."""
-    equals = 0
-    while f"]{'=' * equals}]" in value:
-        equals += 1
-    return f"[{'=' * equals}[{value}]{'=' * equals}]"
+    """value as a CMake quoted argument that keeps every character: what
+    would end it, escape or expand is escaped, and line ends are written as
+    escapes (a ';' in a quoted argument is kept as it is)."""
+    escapes = {"\\": "\\\\", '"': '\\"', "$": "\\$", "\n": "\\n", "\r": "\\r", "\t": "\\t"}
+    return '"' + "".join(escapes.get(c, c) for c in value) + '"'
 
 
 def rebuild(tree, facts, shipped, work):
@@ -213,6 +224,9 @@ def explain(built, shipped, facts, work):
 def read_medium(path, work):
     """The medium's label, date and files, written out through its Joliet
     tree into work/medium-files."""
+    endless = iso_image.endless_tree(path)
+    if endless:
+        raise NotReproduced(f"the medium holds {endless}, which the build does not write")
     medium = pycdlib.PyCdlib()
     try:
         medium.open(path)
@@ -282,14 +296,16 @@ def verify(path, installer, further, work):
     say("branding", " ".join(f"{key}={shown(value)}" for key, value in facts["branding"].items()))
     say("versions", f"file {facts['numbers'][0]}, product {facts['numbers'][1]}")
     say("source", ("deployment build, " if facts["deployment"] else "") + shown(facts["source"]))
-    if report["signed"] and report["shape"]:
-        raise NotReproduced(f"the file holds {shown(report['shape'])}, which the build does not make")
-    if report["signed"] and (report["broken"] or report["stamps_other"]):
-        raise NotReproduced(f"its signature is broken: {report['broken'] or 'a timestamp for another signature'}")
+    shape = report["signed"] and signature.build_shape(report, data)
+    if shape:
+        raise NotReproduced(f"the file holds {shown(shape)}, which the build does not make")
+    if report["signed"] and report["broken"]:
+        raise NotReproduced(f"its signature is broken: {report['broken']}")
     commit = vouched_commit(facts)
     tree = checkout(commit, work)
     built = rebuild(tree, facts, shipped, work)
-    if not signature.same_image(built, data):
+    # Unsigned, it is a copy of the build; signed, the build and its signature.
+    if not (signature.same_image(built, data) if report["signed"] else built == data):
         explain(built, data, facts, work)
         print(f"  rebuilt: commit {commit}")
         return 1
@@ -327,9 +343,13 @@ def main(arguments):
     if len(arguments) != 1 or (options.get("--files") and not options.get("--installer")):
         raise Refused("usage: verify.sh [--installer FILE [--files DIR]] SETUP_EXE_OR_MEDIUM_ISO")
     path = arguments[0]
-    if not os.path.isfile(path):
-        raise Refused(f"{shown(path)}: no such file")
-    for number in (signal.SIGINT, signal.SIGTERM):
+    # Each path named is there, before anything is built.
+    for label, named, exists, kind in (("", path, os.path.isfile, "file"),
+                                       ("--installer ", options.get("--installer"), os.path.isfile, "file"),
+                                       ("--files ", options.get("--files"), os.path.isdir, "folder")):
+        if named is not None and not exists(named):
+            raise Refused(f"{label}{shown(named)}: no such {kind}")
+    for number in STOPPING:
         signal.signal(number, stop)
     work = tempfile.mkdtemp(prefix="verify-work-")
     try:
@@ -343,7 +363,7 @@ def main(arguments):
         raise Refused(f"{shown(path)}: malformed ({type(error).__name__}: {shown(str(error))})")
     finally:
         # Once the clean-up has begun, a second signal does not cut it short.
-        for number in (signal.SIGINT, signal.SIGTERM):
+        for number in STOPPING:
             signal.signal(number, signal.SIG_IGN)
         shutil.rmtree(work, ignore_errors=True)
 

@@ -203,9 +203,9 @@ signed)
     done
     # A wrong password or PIN, or a certificate not the key's, stops the
     # build with a message naming the file or the token, and leaves no setup.exe.
-    refused() {  # password, message, cache settings...
-        rm -rf "$work/wrong"
-        LAUNCHER_SIGN_PASSWORD=$1 configure "$work/wrong" "${@:3}" || fail "configure failed: $(tail -5 "$work/wrong.log")"
+    refused() {  # password, message, cache settings... (none: the tree as the last call left it)
+        [ $# = 2 ] || { rm -rf "$work/wrong" && LAUNCHER_SIGN_PASSWORD=$1 configure "$work/wrong" "${@:3}"; } ||
+            fail "configure failed: $(tail -5 "$work/wrong.log")"
         ! LAUNCHER_SIGN_PASSWORD=$1 cmake --build "$work/wrong" --target setup > "$work/wrong.log" 2>&1 ||
             fail "accepted: $2"
         grep -qF "$2" "$work/wrong.log" || fail "no clear message: $(tail -5 "$work/wrong.log")"
@@ -220,14 +220,15 @@ signed)
     command=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-command" -DLAUNCHER_SIGN_ROOTS="$work/rsa.pem")
     bad=(500 garbage empty replay untrusted expired) && bad=("${bad[@]/#/$tsa/}")
     SECONDS=0
-    refused "$LAUNCHER_SIGN_PASSWORD" "no timestamp server gave a timestamp that verifies, in 3 rounds; http://127.0.0.1:1/: refused the connection; $tsa/silent: no answer within 2 s; $tsa/500: HTTP 500; $tsa/garbage: not a timestamp reply; $tsa/empty: not a timestamp reply; $tsa/replay: the token is for another file; $tsa/untrusted: the authority's root is not trusted: add it to LAUNCHER_SIGN_TIMESTAMP_CERTS; $tsa/expired: the authority's certificate expired on Jan  1 00:00:00 2021 GMT" \
+    refused "$LAUNCHER_SIGN_PASSWORD" "no timestamp server gave a timestamp that verifies, in 3 rounds; http://127.0.0.1:1/: refused the connection; $tsa/silent: no answer within 2 s; $tsa/500: HTTP 500; $tsa/garbage: not a timestamp reply; $tsa/empty: not a timestamp reply; $tsa/replay: its timestamp is for another signature; $tsa/untrusted: the authority /CN=Contoso TSA untrusted is not trusted: add its root to LAUNCHER_SIGN_TIMESTAMP_CERTS; $tsa/expired: the authority's certificate expired on Jan  1 00:00:00 2021 GMT" \
         "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=http://127.0.0.1:1/;$tsa/silent;$(IFS=';'; echo "${bad[*]}")" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
     [ $SECONDS -lt 40 ] || fail "the failing servers held the build for $SECONDS s"
     grep -qF "setup.exe: timestamp server $tsa/500: HTTP 500" "$work/wrong.log" || fail "the servers' answers were not told"
-    build "$work/command" "${command[@]}" "-DLAUNCHER_SIGN_TIMESTAMP_URL=$(IFS=';'; echo "${bad[*]}");$tsa/good" \
-        -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
-    after_expiry "$work/command/setup.exe" "$work/rsa.pem" && ! grep -qF "$LAUNCHER_SIGN_PASSWORD" "$work/command.env" ||
-        fail "the command's signature dies with its certificate, or the command saw the PIN"
+    LAUNCHER_SIGN_PASSWORD_FILE="$work/password" build "$work/command" "${command[@]}" \
+        "-DLAUNCHER_SIGN_TIMESTAMP_URL=$(IFS=';'; echo "${bad[*]}");$tsa/good" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem"
+    after_expiry "$work/command/setup.exe" "$work/rsa.pem" &&
+        ! grep -qF -e "$LAUNCHER_SIGN_PASSWORD" -e LAUNCHER_SIGN_PASSWORD_FILE "$work/command.env" ||
+        fail "the command's signature dies with its certificate, or the command saw the PIN or its file's name"
     refused "" "expires on $(date -u -d "$(openssl x509 -in "$work/rsa.pem" -noout -enddate | cut -d= -f2)" +%F), within 30 days" \
         "${command[@]}"
     refused "$LAUNCHER_SIGN_PASSWORD" "signed with a non-RSA key (ecdsa), and Smart App Control accepts RSA signatures alone" \
@@ -237,19 +238,48 @@ signed)
     cmake --build "$work/rsa" --target setup > /dev/null 2>&1 &
     first=$! && cmake --build "$work/rsa" --target setup > /dev/null 2>&1 && wait $first && osslsigncode verify -in "$work/rsa/setup.exe" -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" > /dev/null 2>&1 ||
         fail "two signings at once left no signed setup.exe"
-    # Signing commands that do not give this build, signed: another program, a changed byte, a blob, nothing, no end.
+    # Signing commands that do not give this build with one signature of the accepted shape, or whose
+    # timestamp does not hold, or leave a process behind; one tree, the command rewritten for each row.
     sign=$(printf 'osslsigncode sign -certs %q -key %q' "$work/rsa.pem" "$work/rsa.key")
+    rewrite=$(printf '/usr/bin/python3 %q %q' "$work/rewrite.py" "$SOURCE_DIR/release")
+    cat > "$work/rewrite.py" <<'PY'
+import struct, sys; sys.path.insert(0, sys.argv[1]); import pefile, signature
+from asn1crypto import cms
+data = open(sys.argv[2], "rb").read(); at, _, _, entry = signature.table(data)
+info = cms.ContentInfo.load(data[at + 8:at + 8 + signature.der_length(data[at + 8:])])
+if sys.argv[4] == "relabel":  # the signer's algorithm named RSA, its ECDSA signature kept
+    info["content"]["signer_infos"][0]["signature_algorithm"] = {"algorithm": "sha256_rsa"}
+der = info.dump(force=True) if sys.argv[4] == "relabel" else b"\x30\x83\x00" + info.dump()[2:]  # ber: a longer length
+der += bytes(-len(der) % 8); image = bytearray(data[:at] + struct.pack("<IHH", 8 + len(der), 0x200, 2) + der)
+struct.pack_into("<II", image, entry, at, 8 + len(der)); pe = pefile.PE(data=bytes(image), fast_load=True)
+struct.pack_into("<I", image, pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), pe.generate_checksum())
+open(sys.argv[3], "wb").write(image)
+PY
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Contoso CRL" -keyout "$work/cdp.key" -out "$work/cdp.pem" \
+        -addext "crlDistributionPoints=URI:$tsa/silent" 2> /dev/null && cat "$work/rsa.pem" "$work/cdp.pem" > "$work/roots.pem"
+    settings=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-row" -DLAUNCHER_SIGN_COMMAND_TIMEOUT=2 -DLAUNCHER_SIGN_ROOTS="$work/roots.pem")
     for row in "other@$sign -in $(printf %q "$PROBE_EXE") -out \"\$2\"@wrote another program than this build" \
         "flipped@cp \"\$1\" \"\$2.in\" && printf '\\x90' | dd of=\"\$2.in\" bs=1 seek=1100 conv=notrunc && $sign -in \"\$2.in\" -out \"\$2\"@the first difference is in section .text" \
-        "blob@$sign -addUnauthenticatedBlob -in \"\$1\" -out \"\$2\"@a signature that holds an unauthenticated blob" \
-        "silent@true@exited 0 without writing its output" \
-        "endless@sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait@did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
+        "blob@$sign -addUnauthenticatedBlob -in \"\$1\" -out \"\$2\"@wrote an unauthenticated blob" \
+        "extra@$sign -ac $(printf %q "$work/ecdsa.pem") -in \"\$1\" -out \"\$2\"@wrote a certificate that is no part of the signer's chain (/CN=Contoso ecdsa)" \
+        "ber@$sign -in \"\$1\" -out \"\$2.s\" && $rewrite \"\$2.s\" \"\$2\" ber@wrote a signature not in DER" \
+        "md5@$sign -h md5 -in \"\$1\" -out \"\$2\"@wrote an MD5 digest" \
+        "relabel@${sign//rsa./ecdsa.} -in \"\$1\" -out \"\$2.s\" && $rewrite \"\$2.s\" \"\$2\" relabel@(sha256_rsa) in the signature that is not its certificate's key's (ecdsa)" \
+        "checksum@$sign -in \"\$1\" -out \"\$2\" && printf x | dd of=\"\$2\" bs=1 seek=\$((\$(od -An -tu4 -j60 -N4 \"\$1\") + 88)) conv=notrunc@wrote a PE checksum that is not the file's" \
+        "link@$sign -in \"\$1\" -out \"\$2.s\" && ln -s \"\$2.s\" \"\$2\"@as a symbolic link, not a file" \
+        "replay@$sign -in \"\$1\" -out \"\$2.s\" && osslsigncode add -ts $tsa/replay -in \"\$2.s\" -out \"\$2\"@its timestamp is for another signature" \
+        "forged@$sign -in \"\$1\" -out \"\$2.s\" && osslsigncode add -ts $tsa/untrusted -in \"\$2.s\" -out \"\$2\"@added is not taken: the authority /CN=Contoso TSA untrusted is not trusted" \
+        "crl@${sign//rsa./cdp.} -in \"\$1\" -out \"\$2\"@within 30 days" \
+        "silent@setsid sleep 600 > /dev/null 2>&1 & echo \$! > $(printf %q "$work/silent.pid")@exited 0 without writing its output" \
+        "endless@setsid sleep 600 & echo \$! > $(printf %q "$work/endless.pid"); wait@did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT (2 s)"; do
         IFS='@' read -r name body message <<< "$row"
-        echo "$body" > "$work/sign-$name"
-        refused "" "$message" "-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-$name" -DLAUNCHER_SIGN_COMMAND_TIMEOUT=2
+        echo "$body" > "$work/sign-row"
+        refused "" "$message" "${settings[@]}"
+        settings=()
     done
-    ! ps -o stat= -p "$(cat "$work/endless.pid")" | grep -qv Z || fail "the endless signing command's child lives on"  # (a zombie has ended)
-    refused wrong "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
+    ! ps -o stat= -p "$(cat "$work/silent.pid" "$work/endless.pid" | paste -sd,)" | grep -qv Z ||
+        fail "a process a signing command started lives on"  # (a zombie has ended)
+    refused $'wr\xf6ng' "cannot read the certificate $work/cert.p12" -DLAUNCHER_SIGN_PKCS12="$work/cert.p12"
     refused wrong "token Contoso Token, key pkcs11:token=Contoso%20Token;object=rsa;type=private: the PIN in LAUNCHER_SIGN_PASSWORD is wrong" \
         "${token[@]}" -DLAUNCHER_SIGN_CERTS="$work/rsa.pem"
     refused "$LAUNCHER_SIGN_PASSWORD" "the certificate in $work/ecdsa.pem is not this key's" \
@@ -259,14 +289,15 @@ signed)
     # ships reproduces; a changed byte of code, signed again, does not.
     copy_sources "$work/source"
     make_icon "$SOURCE_DIR/tests/branding/icon.txt" "$work/publisher.ico"
-    # Its installer signed with ECDSA, which Smart App Control blocks.
-    osslsigncode sign -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$PROBE_EXE" -out "$work/installer.exe" > /dev/null
+    # Its installer signed with ECDSA, which Smart App Control blocks, its algorithm relabelled RSA.
+    osslsigncode sign -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$PROBE_EXE" -out "$work/installer.ec" > /dev/null
+    /usr/bin/python3 "$work/rewrite.py" "$SOURCE_DIR/release" "$work/installer.ec" "$work/installer.exe" relabel
     python3 - "$work" "$work/installer.exe" "$tsa" <<'PY'
 import json, sys
 work, installer, tsa = sys.argv[1:]
 presets = json.load(open(f"{work}/source/release/CMakeUserPresets.example.json"))
 presets["configurePresets"][0]["cacheVariables"].update({
-    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\" \u001b[8m",
+    "LAUNCHER_ICON": f"{work}/publisher.ico", "LAUNCHER_PRODUCT_NAME": "Contoso \u00c4tlas \u6771\u4eac \U0001f4c0 \U00010400; \"1\" \u001b[8m [Beta]",
     "LAUNCHER_COMPANY_NAME": "Contoso Ltd ",
     "LAUNCHER_SIGN_PKCS11_MODULE": "/usr/lib/softhsm/libsofthsm2.so", "LAUNCHER_SIGN_CERTS": f"{work}/rsa.pem",
     "LAUNCHER_SIGN_PKCS11_KEY": "pkcs11:token=Contoso%20Token;object=rsa;type=private",
@@ -287,9 +318,9 @@ PY
         -CAfile "$work/rsa.pem" -TSA-CAfile "$work/tsa.pem" -out "$work/attached.exe" > /dev/null 2>&1 &&
         cmp "$work/attached.exe" "$release/setup.exe" ||
         fail "setup.exe.sig attached to the unsigned build is not the shipped file"
-    # What verify.sh must never say yes to: signatures nested, padded, broken or with a blob; media with
-    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, or swapped ISO 9660 records; and what
-    # it refuses in one line, at once, a dangling commit too.
+    # What verify.sh must never say yes to: signatures nested, padded, broken, with a blob or MD5; media with
+    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, swapped ISO 9660 records or a folder's
+    # record leading back to the root; and what it refuses in one line, at once, a dangling commit too.
     xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null
     chmod -R u+w "$work/tree.iso.d"
     xorriso -volid ATLAS_25 -joliet on -rockridge on -outdev "$work/rr.iso" -map "$work/tree.iso.d" / 2> /dev/null
@@ -303,11 +334,16 @@ data = bytearray(open(f"{release}/medium.iso", "rb").read())
 a, b = [found.start() - 33 for found in re.finditer(rb"(?<=\x0b)SETUP\.EXE;1", data)][:2]  # a record's name is at 33
 for f in (2, 10): data[a + f:a + f + 8], data[b + f:b + f + 8] = data[b + f:b + f + 8], data[a + f:a + f + 8]  # extent, size
 open(f"{work}/swapped.iso", "wb").write(data)
+data = bytearray(open(f"{release}/medium.iso", "rb").read()); root = data[16 * 2048 + 158:16 * 2048 + 162]
+at = data.index(b"\x07WINDOWS", int.from_bytes(root, "little") * 2048) - 32  # its record points back at the root
+data[at + 2:at + 10] = root + root[::-1]
+open(f"{work}/loop.iso", "wb").write(data)
 image = open(f"{release}/setup.unsigned.exe", "rb").read()
 open(f"{work}/dangling.exe", "wb").write(image.replace(head.encode("utf-16-le"), dangling.encode("utf-16-le")))
 PY
     osslsigncode sign -nest -certs "$work/ecdsa.pem" -key "$work/ecdsa.key" -in "$release/setup.exe" -out "$work/nested.exe" > /dev/null &&
-        osslsigncode add -addUnauthenticatedBlob -in "$release/setup.exe" -out "$work/blob.exe" > /dev/null
+        osslsigncode add -addUnauthenticatedBlob -in "$release/setup.exe" -out "$work/blob.exe" > /dev/null &&
+        osslsigncode sign -h md5 -certs "$work/rsa.pem" -key "$work/rsa.key" -in "$release/setup.unsigned.exe" -out "$work/md5.exe" > /dev/null
     python3 - "$release/setup.exe" "$work/padded.exe" <<'PY'
 import struct, sys
 data = bytearray(open(sys.argv[1], "rb").read())
@@ -328,6 +364,7 @@ PY
             fail "verify.sh ${*:3}: $(cat "$work/verify.log")"
     }
     verified 0 "reproduced: the shipped setup.exe is exactly the build of commit" "$release/setup.exe"
+    grep -qF "UTC by /CN=Contoso TSA good, not trusted by this system" "$work/verify.log" || fail "no timestamp authority named"
     (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
         verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
         grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
@@ -341,6 +378,8 @@ PY
     verified 1 "not reproduced: the file holds a certificate table that holds 40 bytes more than its signature" "$work/padded.exe"
     verified 1 "not reproduced: its signature is broken: the file is not what was signed" "$work/flipped.exe"
     verified 1 "not reproduced: the file holds an unauthenticated blob" "$work/blob.exe"
+    verified 1 "not reproduced: the file holds an MD5 digest" "$work/md5.exe"
+    verified 1 "the medium holds a directory record that leads to a folder already in its tree" "$work/loop.iso"
     verified 1 "not reproduced: the medium holds a volume recognition sequence entry BEA01 (UDF)" "$work/udf.iso"
     verified 1 "bytes after the end of the image the build writes (a second session, or more)" "$work/two.iso"
     verified 1 "the first difference of the medium: the primary volume descriptor (ISO 9660)" "$work/rr.iso"
@@ -352,6 +391,12 @@ PY
     verified 2 "but not a launcher of this project: it imports" "$PROBE_EXE"
     verified 2 "verify.sh: $work/truncated.exe: a PE image cut short: 3000 bytes of" "$work/truncated.exe"
     verified 2 "larger than any launcher can be" "$work/huge.exe"
+    verified 2 "verify.sh: --installer $work/none.exe: no such file" --installer "$work/none.exe" "$release/medium.iso"
+    mkdir "$work/tmp"
+    for number in HUP TERM; do  # a check stopped halfway leaves no temporary folder
+        TMPDIR="$work/tmp" bash "$SOURCE_DIR/release/verify.sh" "$release/medium.iso" > /dev/null 2>&1 &
+        sleep 3 && kill -$number $! && ! wait $! && [ -z "$(ls -A "$work/tmp")" ] || fail "SIG$number left $(ls "$work/tmp")"
+    done
     /usr/bin/python3 - "$SOURCE_DIR/release" "$release/setup.exe" <<'PY' || fail "a mutated image made verify.sh fail"
 import random, sys; sys.path.insert(0, sys.argv[1]); import pe_image, pefile, signature
 data, chance = open(sys.argv[2], "rb").read(), random.Random(25)
@@ -390,6 +435,10 @@ medium)
                 "$deep" windows/setup/extra.dll $'Re\xcc\x81sume\xcc\x81.pdf' Café.txt $'Cafe\xcc\x81.txt' kapı.txt kapi.txt; do
         echo "$file" > "$work/further/$file"
     done
+    # A program with too few data directories for a certificate table: unsigned.
+    /usr/bin/python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); o = int.from_bytes(d[60:64], "little") + 24
+o += 92 if d[o:o + 2] == b"\x0b\x01" else 108; d[o:o + 4] = (4).to_bytes(4, "little"); open(sys.argv[2], "wb").write(d)' \
+        "$PROBE_EXE" "$work/further/windows/setup/extra.dll"
     medium() {  # build tree, then cache settings
         TARGET=medium build "$@" -DLAUNCHER_MEDIUM_INSTALLER="$PROBE_EXE" \
             -DLAUNCHER_MEDIUM_FILES="$work/further" -DLAUNCHER_MEDIUM_LABEL=ATLAS_25

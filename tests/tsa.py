@@ -4,7 +4,8 @@ behind HTTP on 127.0.0.1, on a port the system picks, written to PORT_FILE.
 The path names the authority: /NAME answers with the authority DIR/NAME.cnf
 describes; /silent takes the connection and never answers; /500 answers
 HTTP 500; /garbage bytes that are no reply; /empty nothing; /replay a token
-of the authority DIR/good.cnf for another file.
+of the authority DIR/good.cnf for another file. A GET (a CRL fetched from a
+certificate's distribution point) is never answered.
 usage: tsa.py PORT_FILE DIR"""
 import http.server, os, subprocess, sys, time
 
@@ -15,6 +16,7 @@ def reply(config, query):  # the configuration names its files relative to its f
 
 class Authority(http.server.BaseHTTPRequestHandler):
     log_message = lambda *arguments: None
+    do_GET = lambda self: time.sleep(3600)
     def do_POST(self):
         name = self.path.strip("/")
         query = self.rfile.read(int(self.headers["Content-Length"]))
