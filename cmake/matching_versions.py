@@ -50,14 +50,14 @@ def closure(cache, depcache, roots):
     return [p for p in cache.packages if p.id in seen]
 
 
-def main(specs):
+def main(asked):
     apt_pkg.init()
     cache = apt_pkg.Cache(None)
     depcache = apt_pkg.DepCache(cache)
     newest = functools.cmp_to_key(apt_pkg.version_compare)
     roots = []
-    for spec in specs:  # one apt does not know has no closure: apt names it
-        name, _, arch = spec.partition(":")
+    for package in asked:  # one apt does not know has no closure: apt names it
+        name, _, arch = package.partition(":")
         try:
             roots.append(cache[name, arch or ARCHES[0]])
         except KeyError:

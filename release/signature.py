@@ -158,12 +158,12 @@ def subject(certificate):
     return "".join(f"/{part.rfc4514_string()}" for part in name) or "no subject"
 
 
-def not_der(spec, data, what, **options):
-    """Why data, read as spec, is not DER (a length or a value written in
+def not_der(kind, data, what, **options):
+    """Why data, read as kind, is not DER (a length or a value written in
     more than the one way DER allows), or None."""
     try:
-        again = spec.load(data, **options).dump(force=True)
-    except (ValueError, TypeError):  # asn1crypto's own, for a value of another kind than the spec's
+        again = kind.load(data, **options).dump(force=True)
+    except (ValueError, TypeError):  # asn1crypto's own, for a value of another kind than the one asked for
         again = None
     return None if again == data else f"{what} not in DER"
 
