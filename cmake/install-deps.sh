@@ -17,8 +17,8 @@ packages=(cmake make g++ git clang libclang-rt-14-dev llvm googletest python3 sh
     python3-asn1crypto python3-cryptography softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
 # Wine's 32-bit half runs the shipped 32-bit launcher. Its i386 libraries
 # must match the amd64 ones to the version, so it goes into one transaction
-# with the rest, each such library pinned in both architectures to the
-# newest version both indexes offer (matching_versions.py): alone, the amd64
+# with the rest, each such library pinned in both architectures to a version
+# both indexes offer, never an older one (matching_versions.py): alone, the amd64
 # half would take the security archive's newer libraries, whose i386 twins a
 # mirror mid-sync may lack. Where even that has no solution, the rest is
 # installed without it and its suite is skipped with the reason.

@@ -7,9 +7,10 @@ same version in both. apt takes the newest version each architecture offers,
 and while a mirror's security archive has an i386 index older than its amd64
 one, those differ and the i386 library has no solution. So each such library
 in the closure of the packages asked for is pinned, in both architectures,
-to the newest version both offer, and never below the one installed: a
-host's security updates are worth more than a test's 32-bit Wine. Where no
-such version is, nothing is pinned, and apt's refusal says why.
+to a version both offer: the one installed where it is one, else the
+newest, and never below the one installed, since a host's security updates
+are worth more than a test's 32-bit Wine. Where no such version is,
+nothing is pinned, and apt's refusal says why.
 
 Usage: matching_versions.py PACKAGE[:ARCH]...
 """
@@ -103,14 +104,12 @@ def main(asked):
                 continue
             both = {arch: offered(cache[package.name, arch]) for arch in ARCHES}
             common = sorted(set(both["amd64"]) & set(both["i386"]), key=newest)
-            if not common:
-                continue  # apt's own reason will name it
             if installed is not None:
                 common = [v for v in common if apt_pkg.version_compare(v, installed.ver_str) >= 0]
                 if installed.ver_str in common:
                     common.append(installed.ver_str)  # kept as it is, where it can be
             if not common:
-                continue
+                continue  # apt's own reason will name it
             pin(twin, both["amd64"][common[-1]])
             pin(package, both["i386"][common[-1]])
             changed = True

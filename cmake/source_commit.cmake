@@ -2,8 +2,8 @@
 # SOURCE_DIR are, for the version information's Comments, so that a shipped
 # setup.exe names what rebuilds it: "commit HASH", with " and uncommitted
 # changes" where the working tree differs from it, after KIND and a comma
-# where there is one ("deployment build"). The file is rewritten only when that changes, so
-# an unchanged tree builds nothing again.
+# where there is one ("deployment build"). The file is rewritten only when
+# that changes, so an unchanged tree builds nothing again.
 execute_process(COMMAND git -C "${SOURCE_DIR}" rev-parse --verify --quiet HEAD
                 OUTPUT_VARIABLE commit RESULT_VARIABLE failed
                 OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)

@@ -181,9 +181,12 @@ int StartWide(const WCHAR* wideCommandLine) {
 int StartAnsi(const char* commandLine, bool windowsNt) {
     int composed = ComposeDeploymentCommand(commandLine, ansiCommand, sizeof ansiCommand);
     if (composed != 0) return composed;
-    // CreateProcessA takes it as the characters it converts to.
-    int characters = MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, nullptr, 0);
-    if (characters == 0 || characters > COMMAND_CHARACTERS) return ERROR_FILENAME_EXCED_RANGE;
+    // CreateProcessA takes it as the characters it converts to. Converted
+    // once, the same serves the consent prompt: the command came from a
+    // faithful line, so the code page converts it exactly.
+    if (MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, wideCommand, COMMAND_CHARACTERS) == 0) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -194,12 +197,8 @@ int StartAnsi(const char* commandLine, bool windowsNt) {
         CloseHandle(process.hThread);
         return Started(process.hProcess);
     }
-    // The command came from a faithful line, so the code page converts it
-    // exactly. The 95 family knows no elevation.
-    if (!windowsNt || GetLastError() != ERROR_ELEVATION_REQUIRED ||
-        MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, wideCommand, COMMAND_CHARACTERS) == 0) {
-        return Failure();
-    }
+    // The 95 family knows no elevation.
+    if (!windowsNt || GetLastError() != ERROR_ELEVATION_REQUIRED) return Failure();
     return StartElevated(wideCommand);
 }
 #endif
