@@ -3,18 +3,28 @@
 # and generates the Japanese locale that gives Wine code page 932. Safe to run
 # again: it installs only what is missing.
 #
+# usage: install-deps.sh [windows]
+# With "windows", only what building the Windows programs and starting them
+# under Wine needs (the demo, the benchmark); else everything.
+#
 # A mirror in the middle of a sync (an index whose size or hash does not
 # match its Release file, a Release file missing, a host not reached) does
 # not stop it: the lists are updated up to three times, then it goes on with
 # the lists apt has. It fails only when a needed package cannot be
-# installed, naming the packages and apt's reason in one line.
+# installed, naming that package and apt's reason in one line.
 set -euo pipefail
 # shellcheck source=cmake/host_arch.sh
 source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
-packages=(cmake make g++ git clang libclang-rt-14-dev llvm googletest python3 shellcheck
-    mingw-w64 wine wine64 locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
+packages=(cmake make g++ git clang llvm googletest python3 shellcheck
+    mingw-w64 wine locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
     python3-asn1crypto python3-cryptography softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
+windows_packages=(cmake make git googletest python3 mingw-w64 wine locales)
+[ "${1:-}" != windows ] || packages=("${windows_packages[@]}")
+# Names that hold a version come from what this release offers (below):
+# clang's runtime (libFuzzer, the sanitizers) for the clang it installs, and
+# Wine's two halves.
+#
 # Wine's 32-bit half runs the shipped 32-bit launcher. Its i386 libraries
 # must match the amd64 ones to the version, so it goes into one transaction
 # with the rest, each such library pinned in both architectures to a version
@@ -22,10 +32,10 @@ packages=(cmake make g++ git clang libclang-rt-14-dev llvm googletest python3 sh
 # half would take the security archive's newer libraries, whose i386 twins a
 # mirror mid-sync may lack. Where even that has no solution, the rest is
 # installed without it and its suite is skipped with the reason.
-optional=(wine32:i386)
+optional=()
 # Where 32-bit programs do not start, the shipped 32-bit launcher runs under
 # user-mode emulation in one end-to-end case.
-i386_program_runs || packages+=(qemu-user-static)
+i386_program_runs || [ "${1:-}" = windows ] || packages+=(qemu-user-static)
 as_root=()
 [ "$(id -u)" = 0 ] || as_root=(sudo)
 
@@ -77,6 +87,66 @@ install() {  # package...: returns 1 with apt's reason in reason
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
 fi
+# What this release names: apt's own records say it (python3-apt reads them).
+if ! /usr/bin/python3 -c 'import apt_pkg' 2> /dev/null; then
+    echo "installing: python3-apt (to read what this release offers)"
+    update_lists
+    install python3-apt || { echo "install-deps: cannot install python3-apt - $reason" >&2; exit 1; }
+fi
+release_named() {  # package...: the names this release gives what they stand for
+    /usr/bin/python3 - "$@" <<'PY'
+import sys
+import apt_pkg
+
+apt_pkg.init()
+cache = apt_pkg.Cache(None)
+depcache = apt_pkg.DepCache(cache)
+native = apt_pkg.config.find("APT::Architecture")
+
+def version(name, arch=native):
+    try:
+        package = cache[name, arch]
+    except KeyError:
+        return None
+    return depcache.get_candidate_ver(package) or package.current_ver
+
+def relations(ver, kinds):
+    return [group for kind in kinds for group in ver.depends_list.get(kind, [])] if ver else []
+
+for asked in sys.argv[1:]:
+    if asked == "clang-runtime":
+        # clang depends on the clang of this release, which depends on its
+        # headers' package, which names the runtime that goes with them.
+        seen, todo = set(), ["clang"]
+        while todo:
+            name = todo.pop()
+            seen.add(name)
+            for group in relations(version(name), ("Depends", "Recommends")):
+                target = group[0].target_pkg.name
+                if target.startswith("libclang-rt-") and target.endswith("-dev"):
+                    print(target)
+                elif target.startswith(("clang-", "libclang-common-")) and target not in seen:
+                    todo.append(target)
+    elif asked == "wine-halves":
+        # wine depends on one of its halves: the one built for this
+        # architecture, and the 32-bit one from i386.
+        groups = [g for g in relations(version("wine"), ("Depends",)) if len(g) > 1]
+        for dependency in groups[0] if groups else []:
+            name = dependency.target_pkg.name
+            print(name if version(name) else f"{name}:i386")
+PY
+}
+asked=(wine-halves)
+[ "${1:-}" = windows ] || asked+=(clang-runtime)
+for what in "${asked[@]}"; do
+    mapfile -t named < <(release_named "$what")
+    [ ${#named[@]} -gt 0 ] || { update_lists; mapfile -t named < <(release_named "$what"); }
+    [ ${#named[@]} -gt 0 ] || { echo "install-deps: this release's package lists name no $what" >&2; exit 1; }
+    for package in "${named[@]}"; do
+        case $package in *:i386) optional+=("$package") ;; *) packages+=("$package") ;; esac
+    done
+done
+
 mapfile -t needed < <(missing "${packages[@]}")
 mapfile -t wanted < <(missing "${optional[@]}")
 if [ ${#needed[@]} -gt 0 ] || [ ${#wanted[@]} -gt 0 ]; then
@@ -84,20 +154,24 @@ if [ ${#needed[@]} -gt 0 ] || [ ${#wanted[@]} -gt 0 ]; then
     echo "installing: ${all[*]}"
     update_lists
     pins=()
-    if [ ${#wanted[@]} -gt 0 ]; then
-        /usr/bin/python3 -c 'import apt_pkg' 2> /dev/null || install python3-apt || true
+    [ ${#wanted[@]} -eq 0 ] ||
         mapfile -t pins < <(/usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/matching_versions.py" \
             "${needed[@]}" "${wanted[@]}")
-    fi
     if ! install "${needed[@]}" "${wanted[@]}" "${pins[@]}"; then
-        if [ ${#wanted[@]} -gt 0 ]; then
-            echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $reason" >&2
-            [ ${#needed[@]} -eq 0 ] || echo "installing without it: ${needed[*]}"
-        fi
-        [ ${#needed[@]} -eq 0 ] || install "${needed[@]}" || {
-            echo "install-deps: cannot install $(missing "${needed[@]}" | tr '\n' ' ')- $reason" >&2
+        joint=$reason
+        # Which one it was: the rest alone, then each of the rest alone.
+        if [ ${#needed[@]} -eq 0 ] || install "${needed[@]}"; then
+            echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $joint" >&2
+        else
+            culprits=()
+            for package in $(missing "${needed[@]}"); do
+                "${as_root[@]}" apt-get install -s -q --no-install-recommends --no-remove "$package" \
+                    > /dev/null 2>&1 || culprits+=("$package")
+            done
+            [ ${#culprits[@]} -gt 0 ] || culprits=("$(missing "${needed[@]}" | tr '\n' ' ')(together)")
+            echo "install-deps: cannot install ${culprits[*]} - $reason" >&2
             exit 1
-        }
+        fi
     fi
 fi
 # Without the locale generated Wine silently falls back to another code page.

@@ -27,7 +27,7 @@ quietly() {  # what, command...
 }
 
 build_windows_targets() {
-    bash cmake/install-deps.sh
+    bash cmake/install-deps.sh windows
     mkdir -p "$windows_build"
     quietly "configuring the $windows_preset build" cmake --preset "$windows_preset"
     quietly "building $*" cmake --build --preset "$windows_preset" --target "$@"

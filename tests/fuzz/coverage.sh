@@ -16,6 +16,6 @@ for target in split launch; do
     LLVM_PROFILE_FILE="$out/$target.profraw" "$out/tests/fuzz/fuzz_$target" -runs=0 \
         "$corpus" "$out/tests/fuzz/seeds/$target" > /dev/null 2>&1
 done
-llvm-profdata-14 merge -o "$out/fuzz.profdata" "$out"/*.profraw
-llvm-cov-14 report "$out/tests/fuzz/fuzz_split" -object "$out/tests/fuzz/fuzz_launch" \
+llvm-profdata merge -o "$out/fuzz.profdata" "$out"/*.profraw
+llvm-cov report "$out/tests/fuzz/fuzz_split" -object "$out/tests/fuzz/fuzz_launch" \
     -instr-profile="$out/fuzz.profdata" path/*.cpp launcher/*.cpp
