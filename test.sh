@@ -6,10 +6,20 @@
 # shipped 32-bit build where this host runs 32-bit code natively, with the
 # checks of the shipped image and its build. The clang build must build,
 # warnings as errors, and starts the installer as the 32-bit build does.
+# Every step runs, whatever failed before it; the end lists what failed, and
+# the exit status is 1 if anything did.
 set -euo pipefail
 cd "$(dirname "$0")"
 export LC_ALL=C.UTF-8  # whatever the caller's: the tools read and write UTF-8 names
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed (exit status $?); its output above says why" >&2' ERR
+failed=()
+# A step that may fail without ending the run: what failed is kept for the end.
+step() {  # what, command...
+    local status=0
+    "${@:2}" || status=$?
+    [ $status = 0 ] || failed+=("$1 (exit status $status)")
+    return $status
+}
 source cmake/host_arch.sh
 require_buildable_checkout
 bash cmake/install-deps.sh
@@ -25,24 +35,37 @@ else
         "32-bit setup.exe under emulation where root can register it"
 fi
 for preset in host fuzz windows windows-x64; do
-    cmake --preset "$preset"
-    cmake --build --preset "$preset"
-    ctest --preset "$preset"
+    step "$preset: configuring" cmake --preset "$preset" &&
+        step "$preset: building" cmake --build --preset "$preset" || continue
+    if ! step "$preset: tests" ctest --preset "$preset"; then
+        # ctest's own record of the tests that failed, one "number:name" a line.
+        while IFS=: read -r _ name; do
+            failed+=("  $name")
+        done < "build/$preset/Testing/Temporary/LastTestsFailed.log" || true
+    fi
 done
 
 windows=$PWD/build/windows
-cmake --preset windows-clang
-cmake --build --preset windows-clang
-bash tests/image_checks.sh manifest build/windows-clang/setup.exe
-if windows_i686_runs; then
-    # In the 32-bit build's folder, which Wine names T:, whatever letters
-    # the checkout's own path holds.
-    for case in quoted quoted_arguments dbcs_launcher_name; do
-        bash cmake/wine_run.sh i686 "$windows/wineprefix" env \
-            SETUP_EXE="$PWD/build/windows-clang/setup.exe" PROBE_EXE="$windows/tests/probe.exe" \
-            STARTER_EXE="$windows/tests/starter.exe" E2E_DIR="$windows/tests/e2e-clang" \
-            bash tests/e2e/run_case.sh "$case"
-    done
-else
-    echo "windows-clang: built, not started: $host_32bit_reason"
+if step "windows-clang: configuring" cmake --preset windows-clang &&
+    step "windows-clang: building" cmake --build --preset windows-clang; then
+    step "windows-clang: manifest" bash tests/image_checks.sh manifest build/windows-clang/setup.exe || true
+    if windows_i686_runs; then
+        # In the 32-bit build's folder, which Wine names T:, whatever letters
+        # the checkout's own path holds.
+        for case in quoted quoted_arguments dbcs_launcher_name; do
+            step "windows-clang: e2e $case" bash cmake/wine_run.sh i686 "$windows/wineprefix" env \
+                SETUP_EXE="$PWD/build/windows-clang/setup.exe" PROBE_EXE="$windows/tests/probe.exe" \
+                STARTER_EXE="$windows/tests/starter.exe" E2E_DIR="$windows/tests/e2e-clang" \
+                bash tests/e2e/run_case.sh "$case" || true
+        done
+    else
+        echo "windows-clang: built, not started: $host_32bit_reason"
+    fi
 fi
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "test.sh: failed:" >&2
+    printf '  %s\n' "${failed[@]}" >&2
+    exit 1
+fi
+echo "test.sh: every step passed"
