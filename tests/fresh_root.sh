@@ -66,7 +66,7 @@ source=$(cd "$(dirname "$0")/.." && pwd)
 # Everything from here on in namespaces of its own; --kill-child passes a
 # kill of this process on as SIGTERM, which the trap below answers.
 if [ -z "${FRESH_ROOT_NAMESPACED:-}" ] || [ $$ != 1 ]; then
-    FRESH_ROOT_NAMESPACED=1 exec unshare --pid --mount --propagation private --kill-child=SIGTERM \
+    FRESH_ROOT_NAMESPACED=1 exec unshare --pid --mount --mount-proc --propagation private --kill-child=SIGTERM \
         "$0" "$release" "$@"
 fi
 
