@@ -4,6 +4,8 @@
 # one), builds the named targets of it, and starts its programs under Wine.
 source cmake/host_arch.sh
 require_buildable_checkout
+# First, since what is installed (Wine's 32-bit half) decides the build.
+bash cmake/install-deps.sh windows
 if windows_i686_runs; then
     windows_preset=windows windows_arch=i686
 else
@@ -27,7 +29,6 @@ quietly() {  # what, command...
 }
 
 build_windows_targets() {
-    bash cmake/install-deps.sh windows
     mkdir -p "$windows_build"
     quietly "configuring the $windows_preset build" cmake --preset "$windows_preset"
     quietly "building $*" cmake --build --preset "$windows_preset" --target "$@"
