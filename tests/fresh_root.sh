@@ -63,11 +63,23 @@ done
 [ "$(id -u)" = 0 ] || fail "making a root and namespaces takes root"
 source=$(cd "$(dirname "$0")/.." && pwd)
 
-# Everything from here on in namespaces of its own; --kill-child passes a
-# kill of this process on as SIGTERM, which the trap below answers.
+# Everything from here on in namespaces of its own, whose first process
+# this one waits for. unshare holds SIGINT and SIGTERM while it waits, so
+# they are passed on from here; --kill-child passes unshare's own end on as
+# SIGTERM, and setpriv makes unshare end with this process, SIGKILL too.
 if [ -z "${FRESH_ROOT_NAMESPACED:-}" ] || [ $$ != 1 ]; then
-    FRESH_ROOT_NAMESPACED=1 exec unshare --pid --mount --mount-proc --propagation private --kill-child=SIGTERM \
-        "$0" "$release" "$@"
+    FRESH_ROOT_NAMESPACED=1 setpriv --pdeathsig SIGKILL \
+        unshare --pid --mount --mount-proc --propagation private --kill-child=SIGTERM \
+        "$0" "$release" "$@" &
+    namespaced=$!
+    pass_on() {
+        local first=''
+        read -r first _ < "/proc/$namespaced/task/$namespaced/children" 2> /dev/null || :  # no newline: status 1
+        [ -z "$first" ] || kill -TERM "$first" 2> /dev/null || true
+    }
+    trap 'pass_on' INT TERM
+    until status=0; wait "$namespaced" || status=$?; ! kill -0 "$namespaced" 2> /dev/null; do :; done
+    exit "$status"
 fi
 
 missing=()
