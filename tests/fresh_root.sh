@@ -6,7 +6,7 @@
 # commands run in it with no locale, PATH and HOME alone (and
 # LAUNCHER_HOST_64BIT_ONLY where the caller set it, to try that path).
 #
-# usage: tests/fresh_root.sh bookworm|trixie [demo] [test]   (as root)
+# usage: tests/fresh_root.sh bookworm|trixie [demo] [test] [bench]   (as root)
 # With no command it only makes the bare root. Exits non-zero when any
 # command did, after running each one.
 #
@@ -55,10 +55,10 @@ fi
 release=${1:-}
 case $release in
 bookworm | trixie) shift ;;
-*) fail "usage: $script bookworm|trixie [demo] [test]" ;;
+*) fail "usage: $script bookworm|trixie [demo] [test] [bench]" ;;
 esac
 for command in "$@"; do
-    case $command in demo | test) ;; *) fail "no such command: $command (demo or test)" ;; esac
+    case $command in demo | test | bench) ;; *) fail "no such command: $command (demo, test or bench)" ;; esac
 done
 [ "$(id -u)" = 0 ] || fail "making a root and namespaces takes root"
 source=$(cd "$(dirname "$0")/.." && pwd)
