@@ -160,7 +160,7 @@ if [ ${#needed[@]} -gt 0 ] || [ ${#wanted[@]} -gt 0 ]; then
     if ! install "${needed[@]}" "${wanted[@]}" "${pins[@]}"; then
         joint=$reason
         # Which one it was: the rest alone, then each of the rest alone.
-        if [ ${#needed[@]} -eq 0 ] || install "${needed[@]}"; then
+        if [ ${#wanted[@]} -gt 0 ] && { [ ${#needed[@]} -eq 0 ] || install "${needed[@]}"; }; then
             echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $joint" >&2
         else
             culprits=()
