@@ -8,7 +8,8 @@
 #
 # usage: tests/fresh_root.sh bookworm|trixie [demo] [test] [bench]   (as root)
 # With no command it only makes the bare root. Exits non-zero when any
-# command did, after running each one.
+# command did, after running each one. FRESH_ROOT_COMMIT names another
+# commit of this clone than HEAD.
 #
 # The bare root is kept between runs in FRESH_ROOTS (/var/tmp/launcher-roots
 # unless set), keyed by release and mirror, since debootstrap's output
@@ -180,7 +181,7 @@ flock 9
 mkdir "$run/upper" "$run/work" "$run/root"
 mount -t overlay overlay -o "lowerdir=$bare,upperdir=$run/upper,workdir=$run/work" "$run/root"
 cp -L /etc/resolv.conf "$run/root/etc/resolv.conf"
-commit=$(git -C "$source" rev-parse HEAD)
+commit=$(git -C "$source" rev-parse --verify "${FRESH_ROOT_COMMIT:-HEAD}^{commit}")
 git clone --quiet --no-hardlinks "$source" "$run/root$path_in_root"
 git -C "$run/root$path_in_root" checkout --quiet --detach "$commit"
 echo "== $script: $commit cloned at $path_in_root"
