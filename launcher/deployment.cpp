@@ -20,10 +20,11 @@ enum {
     SHELL_COMMAND_CHARACTERS = 2048,
 };
 // The installer's command with the arguments, in a double-byte code page
-// two bytes a character. (Static: without the C runtime nothing probes a
-// stack frame that large.)
+// two bytes a character, and the running file's path as the loader has it.
+// (Static: without the C runtime nothing probes a stack frame that large.)
 WCHAR wideCommand[COMMAND_CHARACTERS];
 char ansiCommand[2 * COMMAND_CHARACTERS];
+WCHAR modulePath[COMMAND_LINE_CHARACTERS];
 
 // Nothing was started: the Win32 error that explains why, never 0.
 int Failure() {
@@ -63,9 +64,44 @@ int StartElevated(WCHAR* command) {
     return Started(process);
 }
 
-int StartWide(const WCHAR* wideCommandLine) {
-    int composed = ComposeDeploymentCommandW(wideCommandLine, wideCommand, COMMAND_CHARACTERS);
-    if (composed != 0) return composed;
+// The file a path names, opened with no access beyond its attributes and
+// every share mode, whoever else has it open: its volume's serial number and
+// its file index identify it on this computer (BY_HANDLE_FILE_INFORMATION).
+// An index of 0 (the file system keeps none) or all ones (none could be
+// established for it) identifies nothing.
+bool Identify(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* file) {
+    HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bool known = GetFileInformationByHandle(handle, file) && (file->nFileIndexHigh | file->nFileIndexLow) != 0 &&
+                 (file->nFileIndexHigh & file->nFileIndexLow) != 0xFFFFFFFF;
+    CloseHandle(handle);
+    return known;
+}
+
+// Where the first argument names a file other than the one that runs, by
+// the path the loader has for it, or none, the launcher cannot tell where
+// its parent meant the arguments to begin, and starts nothing. Files are
+// compared, not texts: a name in another case, with '/', short, relative or
+// on a mapped drive names the same file. As CreateProcess does, a name is
+// also tried with ".exe".
+int CheckLauncher(WCHAR* launcher) {
+    BY_HANDLE_FILE_INFORMATION running, named;
+    DWORD length = GetModuleFileNameW(nullptr, modulePath, COMMAND_LINE_CHARACTERS);
+    if (length == 0 || length == COMMAND_LINE_CHARACTERS || !Identify(modulePath, &running)) {
+        return ERROR_BAD_ARGUMENTS;
+    }
+    for (int tries = 0; tries < 2; ++tries) {
+        if (Identify(launcher, &named) && named.dwVolumeSerialNumber == running.dwVolumeSerialNumber &&
+            named.nFileIndexHigh == running.nFileIndexHigh && named.nFileIndexLow == running.nFileIndexLow) {
+            return 0;
+        }
+        AppendExecutableExtension(launcher);
+    }
+    return ERROR_BAD_ARGUMENTS;
+}
+
+int StartWide() {
     PROCESS_INFORMATION process;
     if (!StartShown(wideCommand, &process)) {
         return GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(wideCommand) : Failure();
@@ -76,15 +112,7 @@ int StartWide(const WCHAR* wideCommandLine) {
 
 // The ANSI route starts the installer with CreateProcessA, whose process it
 // can wait for, where WinExec gives none.
-int StartAnsi(const char* commandLine, bool windowsNt) {
-    int composed = ComposeDeploymentCommand(commandLine, ansiCommand, sizeof ansiCommand);
-    if (composed != 0) return composed;
-    // CreateProcessA takes it as the characters it converts to. Converted
-    // once, the same serves the consent prompt: the command came from a
-    // faithful line, so the code page converts it exactly.
-    if (MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, wideCommand, COMMAND_CHARACTERS) == 0) {
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
+int StartAnsi() {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -95,21 +123,37 @@ int StartAnsi(const char* commandLine, bool windowsNt) {
         CloseHandle(process.hThread);
         return Started(process.hProcess);
     }
-    // The 95 family knows no elevation.
-    if (!windowsNt || GetLastError() != ERROR_ELEVATION_REQUIRED) return Failure();
-    return StartElevated(wideCommand);
+    return GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(wideCommand) : Failure();
+}
+
+// The ANSI route's command and its launcher's path: CreateProcessA takes the
+// command as the characters it converts to. Converted once, the same serves
+// the consent prompt, and the path is opened by its characters: the line is
+// faithful, so the code page converts them exactly.
+int ComposeAnsi(const char* commandLine, WCHAR* launcher) {
+    char ansiLauncher[LAUNCHER_FIELD_SIZE];
+    int composed = ComposeDeploymentCommand(commandLine, ansiLauncher, ansiCommand, sizeof ansiCommand);
+    if (composed != 0) return composed;
+    if (MultiByteToWideChar(CP_ACP, 0, ansiCommand, -1, wideCommand, COMMAND_CHARACTERS) == 0 ||
+        MultiByteToWideChar(CP_ACP, 0, ansiLauncher, -1, launcher, PATH_FIELD_SIZE) == 0) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    return 0;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The 95 family has neither a wide module path nor FILE_SHARE_DELETE to
+    // tell which file runs.
+    if (IsWindows95Family(GetVersion())) return ERROR_OLD_WIN_VERSION;
     const char* commandLine = GetCommandLineA();
-    bool windowsNt = !IsWindows95Family(GetVersion());
-    if (windowsNt) {
-        const WCHAR* wideCommandLine = GetCommandLineW();
-        if (wideCommandLine != nullptr && !IsFaithful(commandLine, wideCommandLine)) {
-            return StartWide(wideCommandLine);
-        }
-    }
-    return StartAnsi(commandLine, windowsNt);
+    const WCHAR* wideCommandLine = GetCommandLineW();
+    bool wide = wideCommandLine != nullptr && !IsFaithful(commandLine, wideCommandLine);
+    WCHAR launcher[LAUNCHER_FIELD_SIZE];
+    int composed = wide ? ComposeDeploymentCommandW(wideCommandLine, launcher, wideCommand, COMMAND_CHARACTERS)
+                        : ComposeAnsi(commandLine, launcher);
+    if (composed == 0) composed = CheckLauncher(launcher);
+    if (composed != 0) return composed;
+    return wide ? StartWide() : StartAnsi();
 }

@@ -236,22 +236,23 @@ TEST(ComposeDeploymentCommand, PassesTheRestOnAsGiven) {
     };
     for (const auto& row : rows) {
         UseCodePage(row.codePage);
-        char command[SIZE + 1];
+        char command[SIZE + 1], launcher[LAUNCHER_FIELD_SIZE];
         command[SIZE] = '#';
-        EXPECT_EQ(ComposeDeploymentCommand(row.commandLine.c_str(), command, SIZE), row.status) << Hex(row.commandLine);
+        EXPECT_EQ(ComposeDeploymentCommand(row.commandLine.c_str(), launcher, command, SIZE), row.status) << Hex(row.commandLine);
         EXPECT_EQ(command, row.command) << Hex(row.commandLine);
         EXPECT_EQ(command[SIZE], '#') << "wrote past the field";
         std::wstring wideLine, expected;
         if (!Widen(row.commandLine, &wideLine)) continue;
         Widen(row.command, &expected);
-        wchar_t wide[SIZE];
-        EXPECT_EQ(ComposeDeploymentCommandW(wideLine.c_str(), wide, SIZE), row.status) << Hex(row.commandLine);
+        wchar_t wide[SIZE], wideLauncher[LAUNCHER_FIELD_SIZE];
+        EXPECT_EQ(ComposeDeploymentCommandW(wideLine.c_str(), wideLauncher, wide, SIZE), row.status) << Hex(row.commandLine);
         EXPECT_TRUE(wide == expected) << Hex(row.commandLine);
     }
     // Characters no code page holds pass as they are.
-    wchar_t wide[SIZE];
-    EXPECT_EQ(ComposeDeploymentCommandW(L"\"C:\\\x0414\\setup.exe\" /n=\x041F \xD83D\xDE00", wide, SIZE), 0);
+    wchar_t wide[SIZE], launcher[LAUNCHER_FIELD_SIZE];
+    EXPECT_EQ(ComposeDeploymentCommandW(L"\"C:\\\x0414\\setup.exe\" /n=\x041F \xD83D\xDE00", launcher, wide, SIZE), 0);
     EXPECT_TRUE(std::wstring(wide) == L"\"C:\\\x0414\\windows\\setup\\setup.exe\" /n=\x041F \xD83D\xDE00");
+    EXPECT_TRUE(std::wstring(launcher) == L"C:\\\x0414\\setup.exe");
 }
 
 TEST(LaunchStatus, StartedOnlyAbove31) {

@@ -27,7 +27,8 @@ make_tree() {
 }
 
 # Starts the launcher with the exact command line $1 (bytes in the active
-# code page), optionally from the current directory $2; sets status and
+# code page), optionally from the current directory $2 (a Unix path, or a
+# Windows one), with STARTER_APP the program CreateProcessA is given; sets status and
 # elapsed. start_wide: $1 in UTF-8, started as a wide command line, as the
 # shell starts programs. With STARTER_FAULT set, that import of the launcher
 # fails with ERROR_ELEVATION_REQUIRED.
@@ -38,8 +39,9 @@ run_starter() {
     # To a file, not a pipe: the installer inherits Wine's output and may
     # outlive the launcher.
     local out="$work/starter.out"
-    "$WINE" "$(win_path "$STARTER_EXE")" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} "$(win_path "$work/command_line")" \
-        ${3:+"$(win_path "$3")"} > "$out" 2> "$work/starter.err" ||
+    local folder=${3:-} && [[ $folder != /* ]] || folder=$(win_path "$folder")
+    "$WINE" "$(win_path "$STARTER_EXE")" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} ${STARTER_APP:+--app "$STARTER_APP"} \
+        "$(win_path "$work/command_line")" ${folder:+"$folder"} > "$out" 2> "$work/starter.err" ||
         fail "the starter failed: $(cat "$out" "$work/starter.err")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
     elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
@@ -269,6 +271,18 @@ deploy_arguments)
         expect_started "$work/$folder/windows/setup/setup.exe" "$(installer_of "$work/$folder")$expected"
         rm "$work/$folder/windows/setup/setup.log"
     done
+    # However it is written, a first argument that names the very file that
+    # runs finds the installer below it. Rows: current folder|command line|
+    # the installer's. S: is mapped to the case's folder.
+    ln -sfn "$work" "$WINEPREFIX/dosdevices/s:" && trap 'rm -f "$WINEPREFIX/dosdevices/s:"' EXIT
+    short=$("$WINE" winepath -s 'S:\My Disc' | tr -d '\r') && [[ $short == S:\\*~* ]] || fail "no 8.3 name: $short"
+    for row in '|S:\MY DISC\SETUP.EXE /S|"S:\MY DISC\' '|S:/My Disc/setup.exe /S|"S:/My Disc/' "|$short\\setup /S|\"$short\\" \
+               'S:\|"My Disc\setup" /S|"My Disc\' 'S:\My Disc|setup /S|"' 'S:\My Disc|setup.exe /S|"'; do
+        IFS='|' read -r folder line expected <<<"$row"
+        start "$line" "$folder"
+        expect_started "$work/My Disc/windows/setup/setup.exe" "${expected}windows\setup\setup.exe\" /S"
+        rm "$work/My Disc/windows/setup/setup.log"
+    done
     ;;
 deploy_cp932 | deploy_outside_cp)
     # Arguments whose trail bytes have the value of '\', on the ANSI route;
@@ -322,6 +336,18 @@ deploy_no_installer)
         [ "$folder" != d ] || line+=" $([ $how = start ] || echo Д)$(printf 'x%.0s' $(seq 32753))" &&
             line=${line:0:32753}
         $how "$line"
+        expect_nothing_started
+    done
+    # Where the first argument names another file than the one that runs, or
+    # none, where the arguments begin is unknown: nothing is started, neither
+    # the installer nor one planted at R:\windows\setup (160). Rows: the
+    # program CreateProcess is given|current folder|command line.
+    ln -sfn "$work" "$WINEPREFIX/dosdevices/r:" && trap 'rm -f "$WINEPREFIX/dosdevices/r:"' EXIT
+    make_tree "$work/My Disc" && make_tree "$work/d1" && make_tree "$work" planted.exe && expected_status=0x000000A0
+    for row in 'R:\My Disc\setup.exe|R:\|R:\My Disc\setup.exe /S' 'R:\d1\setup.exe|R:\d1|/S /qn' \
+               'R:\d1\setup.exe|R:\| "R:\d1\setup.exe" /S'; do
+        IFS='|' read -r STARTER_APP folder line <<<"$row"
+        start "$line" "$folder"
         expect_nothing_started
     done
     ;;
