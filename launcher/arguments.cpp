@@ -109,6 +109,12 @@ void AppendExtension(Char* path) {
 }
 static_assert(LAUNCHER_FIELD_SIZE == PATH_FIELD_SIZE + sizeof ".exe" - 1, "the field leaves it room");
 
+int Length(const wchar_t* text) {
+    int length = 0;
+    while (text[length] != 0) ++length;
+    return length;
+}
+
 }  // namespace
 
 int ComposeDeploymentCommand(const char* commandLine, char* launcher, char* command, int size) {
@@ -121,3 +127,8 @@ int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* launcher, wch
 
 void AppendExecutableExtension(char* path) { AppendExtension(path); }
 void AppendExecutableExtension(wchar_t* path) { AppendExtension(path); }
+
+bool FitsShellCommand(const wchar_t* file, const wchar_t* parameters) {
+    int length = 1 + Length(file) + 1 + (parameters != nullptr ? 1 + Length(parameters) : 0);
+    return length < SHELL_COMMAND_CHARACTERS;
+}

@@ -6,8 +6,13 @@
 
 #include "launch.h"
 
-// The launcher's path as its first argument, and room for ".exe" after it.
-enum { LAUNCHER_FIELD_SIZE = PATH_FIELD_SIZE + 4 };
+enum {
+    // The launcher's path as its first argument, and room for ".exe" after it.
+    LAUNCHER_FIELD_SIZE = PATH_FIELD_SIZE + 4,
+    // ShellExecuteEx's own bound on the command line it makes, "around
+    // 2048", with its NUL.
+    SHELL_COMMAND_CHARACTERS = 2048,
+};
 
 // The launcher's own path is the first argument of the command line as
 // Windows' C runtime reads a program's name: up to the first blank or tab
@@ -31,3 +36,7 @@ int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* launcher, wch
 // appended. path is a launcher field as the compositions fill it.
 void AppendExecutableExtension(char* path);
 void AppendExecutableExtension(wchar_t* path);
+
+// Whether the command ShellExecuteEx makes of file and parameters (or none)
+// fits its bound: file in quotes, and a blank and the parameters after it.
+bool FitsShellCommand(const wchar_t* file, const wchar_t* parameters);

@@ -10,15 +10,9 @@
 
 namespace {
 
-enum {
-    // What CreateProcess starts: 32,767 characters with the NUL. (Raymond
-    // Chen, "What is the command line length limit?")
-    COMMAND_CHARACTERS = COMMAND_LINE_CHARACTERS - 1,
-    // ShellExecuteEx's own bound on the command line it makes, "around
-    // 2048": the arguments are never cut short on the way to the consent
-    // prompt, only refused whole.
-    SHELL_COMMAND_CHARACTERS = 2048,
-};
+// What CreateProcess starts: 32,767 characters with the NUL. (Raymond Chen,
+// "What is the command line length limit?")
+enum { COMMAND_CHARACTERS = COMMAND_LINE_CHARACTERS - 1 };
 // The installer's command with the arguments, in a double-byte code page
 // two bytes a character, and the running file's path as the loader has it.
 // (Static: without the C runtime nothing probes a stack frame that large.)
@@ -51,15 +45,16 @@ int StartElevated(WCHAR* command) {
     WCHAR* end = command;
     while (*++end != L'"') continue;  // the path holds no quote of its own
     WCHAR* arguments = end[1] != 0 ? end + 2 : nullptr;
-    int length = 0;
-    while (end[length] != 0) ++length;
-    if (end - command + length >= SHELL_COMMAND_CHARACTERS) return ERROR_FILENAME_EXCED_RANGE;
     *end = 0;
     WCHAR named[COMMAND_FIELD_SIZE];
+    const WCHAR* file = NameOnTheNetwork(command + 1, named);
+    // The arguments are never cut short on the way to the consent prompt,
+    // only refused whole, as ShellExecuteEx will have them.
+    if (!FitsShellCommand(file, arguments)) return ERROR_FILENAME_EXCED_RANGE;
     HANDLE process = nullptr;
     // A declined consent prompt fails with ERROR_CANCELLED. A start that
     // gives no process to wait for tells nothing of the installer's fate.
-    if (StartThroughConsent(NameOnTheNetwork(command + 1, named), arguments, &process) != 0) return Failure();
+    if (StartThroughConsent(file, arguments, &process) != 0) return Failure();
     if (process == nullptr) return ERROR_INVALID_HANDLE;
     return Started(process);
 }

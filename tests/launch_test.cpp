@@ -255,6 +255,15 @@ TEST(ComposeDeploymentCommand, PassesTheRestOnAsGiven) {
     EXPECT_TRUE(std::wstring(launcher) == L"C:\\\x0414\\setup.exe");
 }
 
+// ShellExecuteEx's bound holds the file in quotes, a blank and the parameters.
+TEST(FitsShellCommand, CountsTheCommandAsShellExecuteExMakesIt) {
+    const std::wstring file(2000, L'f'), longest(2045, L'f');
+    EXPECT_TRUE(FitsShellCommand(file.c_str(), std::wstring(44, L'p').c_str()));  // 2,047 characters
+    EXPECT_FALSE(FitsShellCommand(file.c_str(), std::wstring(45, L'p').c_str()));
+    EXPECT_TRUE(FitsShellCommand(longest.c_str(), nullptr));
+    EXPECT_FALSE(FitsShellCommand((longest + L"f").c_str(), nullptr));
+}
+
 TEST(LaunchStatus, StartedOnlyAbove31) {
     const struct {
         unsigned result;

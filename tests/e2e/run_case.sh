@@ -227,6 +227,13 @@ share_ansi | share_wide | share_local | share_unnamed | deploy_share_declined)
     [ "$status" = "${expected_status:-0x00000000}" ] || fail "exit status $status, expected ${expected_status:-0x00000000}"
     [ "$(cat "$work/shell.record" 2> /dev/null)" = "$named\\$folder\\windows\\setup\\setup.exe${parameters:-}" ] ||
         fail "ShellExecuteExW was asked to start [$(cat "$work/shell.record" 2> /dev/null)]"
+    if [ "$case_name" = deploy_share_declined ]; then
+        # ShellExecuteEx's bound holds for the command it would get: here
+        # 2,048 characters with the share's name, 2,036 with N:.
+        rm "$work/shell.record" && expected_status=0x000000CE
+        STARTER_FAULT=$fault run_starter "$wide" "\"$root\\$folder\\launcher.exe\" $(printf 'x%.0s' $(seq 1978))"
+        [ "$status" = $expected_status ] && [ ! -e "$work/shell.record" ] || fail "2,048 characters: exit status $status"
+    fi
     ;;
 extracted_medium)
     # The tree of a medium, as extracted from its ISO image.
