@@ -63,10 +63,12 @@ int StartElevated(WCHAR* command) {
 // every share mode, whoever else has it open: its volume's serial number and
 // its file index identify it on this computer (BY_HANDLE_FILE_INFORMATION).
 // An index of 0 (the file system keeps none) or all ones (none could be
-// established for it) identifies nothing.
+// established for it) identifies nothing. Where the path names a pipe, its
+// server may not act as the launcher (anonymous, not impersonation, which
+// a client gives by default).
 bool Identify(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* file) {
     HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+                                OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     bool known = GetFileInformationByHandle(handle, file) && (file->nFileIndexHigh | file->nFileIndexLow) != 0 &&
                  (file->nFileIndexHigh & file->nFileIndexLow) != 0xFFFFFFFF;
