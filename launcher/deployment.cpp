@@ -20,6 +20,12 @@ WCHAR wideCommand[COMMAND_CHARACTERS];
 char ansiCommand[2 * COMMAND_CHARACTERS];
 WCHAR modulePath[COMMAND_LINE_CHARACTERS];
 
+// The closing quote of the installer's path at the head of command.
+WCHAR* ClosingQuote(WCHAR* command) {
+    while (*++command != L'"') continue;  // the path holds no quote of its own
+    return command;
+}
+
 // Nothing was started: the Win32 error that explains why, never 0.
 int Failure() {
     DWORD error = GetLastError();
@@ -42,8 +48,7 @@ int Started(HANDLE process) {
 // The command is the installer's path in quotes, followed by a blank and the
 // arguments where there are any; a file name takes no quotes.
 int StartElevated(WCHAR* command) {
-    WCHAR* end = command;
-    while (*++end != L'"') continue;  // the path holds no quote of its own
+    WCHAR* end = ClosingQuote(command);
     WCHAR* arguments = end[1] != 0 ? end + 2 : nullptr;
     *end = 0;
     WCHAR named[COMMAND_FIELD_SIZE];
@@ -76,29 +81,46 @@ bool Identify(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* file) {
     return known;
 }
 
+// Whether the paths name one file, each opened as Identify opens it.
+bool SameFile(const WCHAR* path, const WCHAR* other) {
+    BY_HANDLE_FILE_INFORMATION file, otherFile;
+    return Identify(path, &file) && Identify(other, &otherFile) &&
+           file.dwVolumeSerialNumber == otherFile.dwVolumeSerialNumber &&
+           file.nFileIndexHigh == otherFile.nFileIndexHigh && file.nFileIndexLow == otherFile.nFileIndexLow;
+}
+
 // Where the first argument names a file other than the one that runs, by
 // the path the loader has for it, or none, the launcher cannot tell where
 // its parent meant the arguments to begin, and starts nothing. Files are
 // compared, not texts: a name in another case, with '/', short, relative or
 // on a mapped drive names the same file. As CreateProcess does, a name is
-// also tried with ".exe".
-int CheckLauncher(WCHAR* launcher) {
-    BY_HANDLE_FILE_INFORMATION running, named;
-    DWORD length = GetModuleFileNameW(nullptr, modulePath, COMMAND_LINE_CHARACTERS);
-    if (length == 0 || length == COMMAND_LINE_CHARACTERS || !Identify(modulePath, &running)) {
-        return ERROR_BAD_ARGUMENTS;
-    }
-    for (int tries = 0; tries < 2; ++tries) {
-        if (Identify(launcher, &named) && named.dwVolumeSerialNumber == running.dwVolumeSerialNumber &&
-            named.nFileIndexHigh == running.nFileIndexHigh && named.nFileIndexLow == running.nFileIndexLow) {
-            return 0;
-        }
+// also tried with ".exe". A link to the launcher in another folder names it
+// too, so the installer found below the first argument's folder must be the
+// one below the running file's, where it is there at all. command is the
+// installer's, its path in quotes.
+int CheckLauncher(WCHAR* launcher, WCHAR* command) {
+    // The field holds the longest path there is; where there is none, it
+    // stays empty and names no file.
+    GetModuleFileNameW(nullptr, modulePath, COMMAND_LINE_CHARACTERS);
+    for (int tries = 0; !SameFile(modulePath, launcher); ++tries) {
+        if (tries == 1) return ERROR_BAD_ARGUMENTS;
         AppendExecutableExtension(launcher);
     }
-    return ERROR_BAD_ARGUMENTS;
+    WCHAR own[COMMAND_FIELD_SIZE];
+    if (ComposeInstallerCommandW(modulePath, own) != 0) return ERROR_BAD_ARGUMENTS;
+    // Each path without its quotes.
+    WCHAR* end = ClosingQuote(command);
+    *end = 0;
+    *ClosingQuote(own) = 0;
+    BY_HANDLE_FILE_INFORMATION installer;
+    int checked = !Identify(own + 1, &installer) ? Failure() : SameFile(own + 1, command + 1) ? 0 : ERROR_BAD_ARGUMENTS;
+    *end = L'"';
+    return checked;
 }
 
-int StartWide() {
+// Both routes start the command's wide form: CreateProcessA would take the
+// ANSI one as the characters it converts to, as ComposeAnsi converts it.
+int StartInstaller() {
     PROCESS_INFORMATION process;
     if (!StartShown(wideCommand, &process)) {
         return GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(wideCommand) : Failure();
@@ -107,25 +129,8 @@ int StartWide() {
     return Started(process.hProcess);
 }
 
-// The ANSI route starts the installer with CreateProcessA, whose process it
-// can wait for, where WinExec gives none.
-int StartAnsi() {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION process;
-    if (CreateProcessA(nullptr, ansiCommand, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        return Started(process.hProcess);
-    }
-    return GetLastError() == ERROR_ELEVATION_REQUIRED ? StartElevated(wideCommand) : Failure();
-}
-
-// The ANSI route's command and its launcher's path: CreateProcessA takes the
-// command as the characters it converts to. Converted once, the same serves
-// the consent prompt, and the path is opened by its characters: the line is
+// The ANSI route's command and its launcher's path, composed on the bytes
+// of the code page and converted to the characters they are: the line is
 // faithful, so the code page converts them exactly.
 int ComposeAnsi(const char* commandLine, WCHAR* launcher) {
     char ansiLauncher[LAUNCHER_FIELD_SIZE];
@@ -146,11 +151,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (IsWindows95Family(GetVersion())) return ERROR_OLD_WIN_VERSION;
     const char* commandLine = GetCommandLineA();
     const WCHAR* wideCommandLine = GetCommandLineW();
-    bool wide = wideCommandLine != nullptr && !IsFaithful(commandLine, wideCommandLine);
+    bool wide = !IsFaithful(commandLine, wideCommandLine);  // NT always has a wide line
     WCHAR launcher[LAUNCHER_FIELD_SIZE];
     int composed = wide ? ComposeDeploymentCommandW(wideCommandLine, launcher, wideCommand, COMMAND_CHARACTERS)
                         : ComposeAnsi(commandLine, launcher);
-    if (composed == 0) composed = CheckLauncher(launcher);
+    if (composed == 0) composed = CheckLauncher(launcher, wideCommand);
     if (composed != 0) return composed;
-    return wide ? StartWide() : StartAnsi();
+    return StartInstaller();
 }

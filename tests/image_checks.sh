@@ -17,7 +17,7 @@ imports)
     allowed='CloseHandle CreateProcessW ExitProcess GetACP GetCPInfo GetCommandLineA GetCommandLineW
         GetCurrentThreadId GetModuleFileNameA GetModuleHandleA GetProcAddress GetSystemDirectoryA GetVersion
         GetLastError LoadLibraryExA MultiByteToWideChar WinExec lstrcatA lstrcpyA
-        CreateProcessA GetExitCodeProcess WaitForSingleObject CreateFileW GetFileInformationByHandle GetModuleFileNameW'
+        GetExitCodeProcess WaitForSingleObject CreateFileW GetFileInformationByHandle GetModuleFileNameW'
     for f in $($objdump -p "$exe" | awk '/DLL Name/{on=1; next} on && /^\s+[0-9a-f]+\s+[0-9]+\s+\S+$/{print $3}'); do
         grep -qw "$f" <<<"$allowed" || fail "imports $f"
     done

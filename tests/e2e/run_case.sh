@@ -217,7 +217,7 @@ share_ansi | share_wide | share_local | share_unnamed | deploy_share_declined)
     share_wide) folder=Дистрибутив root=N: named='\\server\share' fault=CreateProcessW wide=--wide ;;
     share_local) folder="Disc 1" root="$(win_path "$E2E_DIR")" named=$root fault=WinExec wide="" ;;
     share_unnamed) folder="Disc 1" root=O: named=O: fault=WinExec wide="" ;;
-    deploy_share_declined) folder="Disc 1" root=N: named='\\server\share' fault=CreateProcessA wide=""
+    deploy_share_declined) folder="Disc 1" root=N: named='\\server\share' fault=CreateProcessW wide=""
         export STANDIN_SHELL_RESULT=1223 && expected_status=0x000004C7 parameters=$'\n/s' ;;
     esac
     folder="$case_name\\$folder"
@@ -346,13 +346,15 @@ deploy_no_installer)
         expect_nothing_started
     done
     # Where the first argument names another file than the one that runs, or
-    # none, where the arguments begin is unknown: nothing is started, neither
-    # the installer nor one planted at R:\windows\setup (160). Rows: the
-    # program CreateProcess is given|current folder|command line.
+    # none, or a link to it in another folder (R:\Our.exe), where the
+    # arguments begin is unknown: nothing is started, neither the installer
+    # nor one planted at R:\windows\setup (160). Rows: the program
+    # CreateProcess is given|current folder|command line.
     ln -sfn "$work" "$WINEPREFIX/dosdevices/r:" && trap 'rm -f "$WINEPREFIX/dosdevices/r:"' EXIT
     make_tree "$work/My Disc" && make_tree "$work/d1" && make_tree "$work" planted.exe && expected_status=0x000000A0
+    make_tree "$work/Our Disc" && ln "$work/Our Disc/setup.exe" "$work/Our.exe"
     for row in 'R:\My Disc\setup.exe|R:\|R:\My Disc\setup.exe /S' 'R:\d1\setup.exe|R:\d1|/S /qn' \
-               'R:\d1\setup.exe|R:\| "R:\d1\setup.exe" /S'; do
+               'R:\d1\setup.exe|R:\| "R:\d1\setup.exe" /S' 'R:\Our Disc\setup.exe|R:\|R:\Our Disc\setup.exe /S'; do
         IFS='|' read -r STARTER_APP folder line <<<"$row"
         start "$line" "$folder"
         expect_nothing_started
@@ -361,8 +363,8 @@ deploy_no_installer)
 deploy_elevation_ansi | deploy_elevation_wide)
     # Refused for want of an administrator, the installer is started through
     # the consent prompt with the arguments, and waited for.
-    tree="$work/My Disc" fault=CreateProcessA wide=""
-    [ "$case_name" = deploy_elevation_ansi ] || tree="$work/Дистрибутив" fault=CreateProcessW wide=wide
+    tree="$work/My Disc" fault=CreateProcessW wide=""
+    [ "$case_name" = deploy_elevation_ansi ] || tree="$work/Дистрибутив" wide=wide
     make_tree "$tree"
     export PROBE_EXIT=1641 && expected_status=0x00000669
     STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /S \"x y\""
