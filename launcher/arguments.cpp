@@ -18,7 +18,7 @@ bool IsBlank(Char c) {
 // program's name: up to the first blank or tab outside double quotes, the
 // quotes left out (Microsoft, "Parsing C command-line arguments"); a quote,
 // blank or tab that is a trail byte is none of them. It goes into path,
-// PATH_FIELD_SIZE bytes. Returns where the rest of the line begins, or null
+// LAUNCHER_FIELD_SIZE bytes. Returns where the rest of the line begins, or null
 // where the path would be longer than 259 bytes.
 const char* FirstArgument(const char* line, char* path) {
     bool quoted = false;
@@ -62,10 +62,10 @@ int ComposeInstaller(const char* path, char* command) { return ComposeInstallerC
 int ComposeInstaller(const wchar_t* path, wchar_t* command) { return ComposeInstallerCommandW(path, command); }
 
 template <typename Char>
-int ComposeWithArguments(const Char* commandLine, Char* command, int size) {
+int ComposeWithArguments(const Char* commandLine, Char* path, Char* command, int size) {
     command[0] = 0;
+    path[0] = 0;
     if (commandLine == nullptr) return ERROR_INVALID_PARAMETER;
-    Char path[PATH_FIELD_SIZE];
     const Char* arguments = FirstArgument(commandLine, path);
     if (arguments == nullptr) return ERROR_FILENAME_EXCED_RANGE;
     // Its quotes left out, the path never begins with one, so the
@@ -97,12 +97,38 @@ int ComposeWithArguments(const Char* commandLine, Char* command, int size) {
     }
 }
 
-}  // namespace
+// The extension CreateProcess appends to a name without one, the
+// installer's too.
+template <typename Char>
+void AppendExtension(Char* path) {
+    while (*path != 0) ++path;
+    for (const char* c = INSTALLER_EXTENSION;; ++c) {
+        *path++ = static_cast<Char>(*c);
+        if (*c == 0) return;
+    }
+}
+static_assert(LAUNCHER_FIELD_SIZE == PATH_FIELD_SIZE + sizeof ".exe" - 1, "the field leaves it room");
 
-int ComposeDeploymentCommand(const char* commandLine, char* command, int size) {
-    return ComposeWithArguments(commandLine, command, size);
+int Length(const wchar_t* text) {
+    int length = 0;
+    while (text[length] != 0) ++length;
+    return length;
 }
 
-int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* command, int size) {
-    return ComposeWithArguments(commandLine, command, size);
+}  // namespace
+
+int ComposeDeploymentCommand(const char* commandLine, char* launcher, char* command, int size) {
+    return ComposeWithArguments(commandLine, launcher, command, size);
+}
+
+int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* launcher, wchar_t* command, int size) {
+    return ComposeWithArguments(commandLine, launcher, command, size);
+}
+
+void AppendExecutableExtension(char* path) { AppendExtension(path); }
+void AppendExecutableExtension(wchar_t* path) { AppendExtension(path); }
+
+bool FitsShellCommand(const wchar_t* file, const wchar_t* parameters) {
+    int length = 1 + Length(file) + 1 + (parameters != nullptr ? 1 + Length(parameters) : 0);
+    return length < SHELL_COMMAND_CHARACTERS;
 }
