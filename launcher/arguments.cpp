@@ -98,13 +98,19 @@ int ComposeWithArguments(const Char* commandLine, Char* path, Char* command, int
 }
 
 // The extension CreateProcess appends to a name without one, the
-// installer's too.
+// installer's too; a name that has one keeps it.
 template <typename Char>
-void AppendExtension(Char* path) {
-    while (*path != 0) ++path;
+bool AppendExtension(Char* path) {
+    Char* end = path;
+    bool extension = false;
+    for (; *end != 0; ++end) {
+        if (*end == '.') extension = true;
+        if (*end == '\\' || *end == '/' || *end == ':') extension = false;
+    }
+    if (extension) return false;
     for (const char* c = INSTALLER_EXTENSION;; ++c) {
-        *path++ = static_cast<Char>(*c);
-        if (*c == 0) return;
+        *end++ = static_cast<Char>(*c);
+        if (*c == 0) return true;
     }
 }
 static_assert(LAUNCHER_FIELD_SIZE == PATH_FIELD_SIZE + sizeof ".exe" - 1, "the field leaves it room");
@@ -125,8 +131,24 @@ int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* launcher, wch
     return ComposeWithArguments(commandLine, launcher, command, size);
 }
 
-void AppendExecutableExtension(char* path) { AppendExtension(path); }
-void AppendExecutableExtension(wchar_t* path) { AppendExtension(path); }
+bool AppendExecutableExtension(char* path) { return AppendExtension(path); }
+bool AppendExecutableExtension(wchar_t* path) { return AppendExtension(path); }
+
+int PutInstaller(wchar_t* command, const wchar_t* installer, int size) {
+    int held = 1;
+    while (command[held] != L'"') ++held;  // the path holds no quote of its own
+    ++held;
+    int length = Length(installer), rest = Length(command + held);
+    if (length + rest >= size) return ERROR_FILENAME_EXCED_RANGE;
+    // The arguments move as far as the paths differ, either way.
+    if (length > held) {
+        for (int i = rest; i >= 0; --i) command[length + i] = command[held + i];
+    } else {
+        for (int i = 0; i <= rest; ++i) command[length + i] = command[held + i];
+    }
+    for (int i = 0; i < length; ++i) command[i] = installer[i];
+    return 0;
+}
 
 bool FitsShellCommand(const wchar_t* file, const wchar_t* parameters) {
     int length = 1 + Length(file) + 1 + (parameters != nullptr ? 1 + Length(parameters) : 0);

@@ -32,10 +32,18 @@ int ComposeDeploymentCommand(const char* commandLine, char* launcher, char* comm
 // LAUNCHER_FIELD_SIZE characters, command size.
 int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* launcher, wchar_t* command, int size);
 
-// The launcher's path as CreateProcess also reads a name: with ".exe"
-// appended. path is a launcher field as the compositions fill it.
-void AppendExecutableExtension(char* path);
-void AppendExecutableExtension(wchar_t* path);
+// The launcher's path as CreateProcess also reads a name without an
+// extension: with ".exe" appended. path is a launcher field as the
+// compositions fill it. Returns false, path as it was, where its last
+// component has an extension.
+bool AppendExecutableExtension(char* path);
+bool AppendExecutableExtension(wchar_t* path);
+
+// command, as the compositions make it, starts with the installer's quoted
+// path: installer, another quoted path, takes its place, the arguments after
+// it kept. Returns 0, or ERROR_FILENAME_EXCED_RANGE where the command would
+// not fit its size characters (command then as it was).
+int PutInstaller(wchar_t* command, const wchar_t* installer, int size);
 
 // Whether the command ShellExecuteEx makes of file and parameters (or none)
 // fits its bound: file in quotes, and a blank and the parameters after it.

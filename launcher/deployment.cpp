@@ -93,29 +93,31 @@ bool SameFile(const WCHAR* path, const WCHAR* other) {
 // the path the loader has for it, or none, the launcher cannot tell where
 // its parent meant the arguments to begin, and starts nothing. Files are
 // compared, not texts: a name in another case, with '/', short, relative or
-// on a mapped drive names the same file. As CreateProcess does, a name is
-// also tried with ".exe". A link to the launcher in another folder names it
-// too, so the installer found below the first argument's folder must be the
-// one below the running file's, where it is there at all. command is the
-// installer's, its path in quotes.
+// on a mapped drive names the same file. As CreateProcess does, a name
+// without an extension is also tried with ".exe". A link to the launcher in
+// another folder names it too, so the installer found below the first
+// argument's folder must be the one below the running file's, where it is
+// there at all. Then the one below the running file's path is started: the
+// first argument's text is not looked up again, where a folder it names
+// may have changed since, and a relative one is not searched for. command
+// is the installer's, its path in quotes, and becomes that.
 int CheckLauncher(WCHAR* launcher, WCHAR* command) {
     // The field holds the longest path there is; where there is none, it
     // stays empty and names no file.
     GetModuleFileNameW(nullptr, modulePath, COMMAND_LINE_CHARACTERS);
     for (int tries = 0; !SameFile(modulePath, launcher); ++tries) {
-        if (tries == 1) return ERROR_BAD_ARGUMENTS;
-        AppendExecutableExtension(launcher);
+        if (tries == 1 || !AppendExecutableExtension(launcher)) return ERROR_BAD_ARGUMENTS;
     }
     WCHAR own[COMMAND_FIELD_SIZE];
-    if (ComposeInstallerCommandW(modulePath, own) != 0) return ERROR_BAD_ARGUMENTS;
+    if (ComposeInstallerCommandW(modulePath, own) != 0) return ERROR_FILENAME_EXCED_RANGE;
     // Each path without its quotes.
     WCHAR* end = ClosingQuote(command);
-    *end = 0;
-    *ClosingQuote(own) = 0;
+    WCHAR* ownEnd = ClosingQuote(own);
+    *end = *ownEnd = 0;
     BY_HANDLE_FILE_INFORMATION installer;
     int checked = !Identify(own + 1, &installer) ? Failure() : SameFile(own + 1, command + 1) ? 0 : ERROR_BAD_ARGUMENTS;
-    *end = L'"';
-    return checked;
+    *end = *ownEnd = L'"';
+    return checked != 0 ? checked : PutInstaller(command, own, COMMAND_CHARACTERS);
 }
 
 // Both routes start the command's wide form: CreateProcessA would take the

@@ -264,6 +264,34 @@ TEST(FitsShellCommand, CountsTheCommandAsShellExecuteExMakesIt) {
     EXPECT_FALSE(FitsShellCommand((longest + L"f").c_str(), nullptr));
 }
 
+// The installer below the running file takes the place of the one the
+// first argument named; ".exe" goes only onto a name without an extension.
+TEST(PutInstaller, KeepsTheArgumentsWhicheverPathIsLonger) {
+    const struct {
+        const wchar_t *command, *installer, *result;
+        int size, status;
+    } rows[] = {{L"\"a\\i.exe\" /S x", L"\"C:\\long\\i.exe\"", L"\"C:\\long\\i.exe\" /S x", 40, 0},
+                {L"\"C:\\long\\i.exe\" /S", L"\"a\\i.exe\"", L"\"a\\i.exe\" /S", 40, 0},
+                {L"\"a\"", L"\"bb\"", L"\"bb\"", 5, 0},
+                {L"\"a\" /S", L"\"bb\"", L"\"a\" /S", 7, ERROR_FILENAME_EXCED_RANGE}};
+    for (const auto& row : rows) {
+        wchar_t command[64];
+        for (int i = 0; (command[i] = row.command[i]) != 0; ++i) continue;
+        EXPECT_EQ(PutInstaller(command, row.installer, row.size), row.status) << row.command;
+        EXPECT_EQ(std::wstring(command), row.result);
+    }
+    const struct {
+        const wchar_t *path, *result;
+    } names[] = {{L"setup", L"setup.exe"}, {L"setup.exe", L"setup.exe"}, {L"a.b\\setup", L"a.b\\setup.exe"},
+                 {L"setup.", L"setup."}, {L"R:.x", L"R:.x"}};
+    for (const auto& name : names) {
+        wchar_t path[LAUNCHER_FIELD_SIZE];
+        for (int i = 0; (path[i] = name.path[i]) != 0; ++i) continue;
+        EXPECT_EQ(AppendExecutableExtension(path), std::wstring(name.path) != name.result) << name.path;
+        EXPECT_EQ(std::wstring(path), name.result);
+    }
+}
+
 TEST(LaunchStatus, StartedOnlyAbove31) {
     const struct {
         unsigned result;
