@@ -414,7 +414,7 @@ deployment)
     # KERNEL32 alone, hardened, the same manifest, within its size, and
     # saying in its version information what it is.
     build "$work/tree" -DLAUNCHER_DEPLOYMENT=ON
-    limit=10752 && [ "${PROCESSOR:-i686}" = i686 ] || limit=11264
+    limit=11264 && [ "${PROCESSOR:-i686}" = i686 ] || limit=11776
     for check in imports hardening manifest "size $limit"; do
         read -r check limit_argument <<<"$check"
         bash "$SOURCE_DIR/tests/image_checks.sh" "$check" "$work/tree/setup.exe" $limit_argument

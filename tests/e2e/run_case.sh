@@ -279,15 +279,16 @@ deploy_arguments)
         rm "$work/$folder/windows/setup/setup.log"
     done
     # However it is written, a first argument that names the very file that
-    # runs finds the installer below it. Rows: current folder|command line|
-    # the installer's. S: is mapped to the case's folder.
+    # runs starts the installer below the path the loader has for that file
+    # (Wine's: its folder as it is spelt). Rows: current folder|command line.
+    # S: is mapped to the case's folder.
     ln -sfn "$work" "$WINEPREFIX/dosdevices/s:" && trap 'rm -f "$WINEPREFIX/dosdevices/s:"' EXIT
     short=$("$WINE" winepath -s 'S:\My Disc' | tr -d '\r') && [[ $short == S:\\*~* ]] || fail "no 8.3 name: $short"
-    for row in '|S:\MY DISC\SETUP.EXE /S|"S:\MY DISC\' '|S:/My Disc/setup.exe /S|"S:/My Disc/' "|$short\\setup /S|\"$short\\" \
-               'S:\|"My Disc\setup" /S|"My Disc\' 'S:\My Disc|setup /S|"' 'S:\My Disc|setup.exe /S|"'; do
-        IFS='|' read -r folder line expected <<<"$row"
+    for row in '|S:\MY DISC\SETUP.EXE /S' '|S:/My Disc/setup.exe /S' "|$short\\setup /S" \
+               'S:\|"My Disc\setup" /S' 'S:\My Disc|setup /S' 'S:\My Disc|setup.exe /S'; do
+        IFS='|' read -r folder line <<<"$row"
         start "$line" "$folder"
-        expect_started "$work/My Disc/windows/setup/setup.exe" "${expected}windows\setup\setup.exe\" /S"
+        expect_started "$work/My Disc/windows/setup/setup.exe" '"S:\My Disc\windows\setup\setup.exe" /S'
         rm "$work/My Disc/windows/setup/setup.log"
     done
     ;;
