@@ -454,6 +454,26 @@ class Signing:
         os.remove(unstamped)
         return None, data
 
+    def attached(self, detached):
+        """The shipped file as attach-signature makes it from the signature
+        alone and the unsigned build, judged again: a signer may encode its
+        signature or lay out its table otherwise than osslsigncode, which
+        writes both its own way, so only this file is the one anyone makes
+        again from setup.exe.sig. (Its exit status says whether the chain
+        verifies against the roots named, which the build judged itself.)"""
+        try:
+            run([OSSLSIGNCODE, "attach-signature", "-sigin", detached, "-CAfile", self.chain, "-TSA-CAfile",
+                 self.timestamp_roots, "-in", self.linked, "-out", self.output], timeout=WAIT)
+        except TimedOut:  # its check of the chain fetches a CRL a certificate names, and may wait for it
+            raise Failed(f"osslsigncode attach-signature did not end within {WAIT:g} s")
+        data = self.take("osslsigncode attach-signature, with the signature alone,")
+        report, reason = fault(self.linked_data, data)
+        judged = fault(self.linked_data, self.data)[0]
+        moment = lambda found: found["timestamp"] and found["timestamp"]["time"]
+        if reason or (report["signer_certificate"], moment(report)) != (judged["signer_certificate"], moment(judged)):
+            raise Failed(f"its signature alone, attached to the unsigned build, gives {reason or 'another signature'}")
+        return data
+
     def make(self):
         shutil.rmtree(self.work, ignore_errors=True)
         for stale in (self.exe, self.exe + ".sig"):
@@ -500,12 +520,12 @@ class Signing:
             tell(f"{self.exe}: no timestamp{' that holds' if reason else ''}: the signature stops verifying on "
                  f"{expiry:%Y-%m-%d}, when its certificate expires")
         # The signature alone, beside the file: attached to the unsigned
-        # build it gives the shipped file, byte for byte (the checksum is
-        # the file's, as build_shape holds).
+        # build it gives the shipped file, byte for byte, by construction.
         detached = os.path.join(self.work, "setup.exe.sig")
         status, said = run([OSSLSIGNCODE, "extract-signature", "-in", self.judged_copy, "-out", detached])
         if status:
             raise Failed(f"its signature cannot be written apart: {last_words(said)}")
+        self.data = self.attached(detached)
         partial = os.path.join(self.work, "setup.exe")
         with open(partial, "wb") as file:
             file.write(self.data)

@@ -91,8 +91,8 @@ class SpcAttributeTypeAndOptionalValue(core.Sequence):
     _fields = [("type", core.ObjectIdentifier), ("value", core.Any, {"optional": True})]
     _oid_pair = ("type", "value")
     # The program's data, as Authenticode names it; pesign names it by the
-    # individual signing purpose's identifier instead, and osslsigncode and
-    # Windows' firmware take that too.
+    # individual signing purpose's identifier instead, which osslsigncode's
+    # verify takes too.
     _oid_specs = {"1.3.6.1.4.1.311.2.1.15": SpcPeImageData, "1.3.6.1.4.1.311.2.1.21": SpcPeImageData}
 
 

@@ -332,7 +332,7 @@ PY
         cmp "$work/attached.exe" "$release/setup.exe" ||
         fail "setup.exe.sig attached to the unsigned build is not the shipped file"
     # What verify.sh must never say yes to: signatures nested, padded, broken, with a blob or MD5; media with
-    # UDF, two sessions, Rock Ridge, SETUP.EXE beside setup.exe, swapped ISO 9660 records or a folder's
+    # UDF (a difference before any tree is walked, so a looping UDF tree too), two sessions, Rock Ridge, SETUP.EXE beside setup.exe, swapped ISO 9660 records or a folder's
     # record leading back to the root; and what it refuses in one line, at once, a dangling commit too.
     xorriso -osirrox on -indev "$release/medium.iso" -extract / "$work/tree.iso.d" 2> /dev/null
     chmod -R u+w "$work/tree.iso.d"
@@ -409,7 +409,7 @@ PY
     # Signatures and timestamps as the field's signers and authorities make them, each signed, verified and
     # reproduced, stamped by the chained authority: Debian 12's osslsigncode 2.5 (fetched, not installed),
     # sbsign signing its input in place, pesign (its checksum stale), a length in long form, a stale checksum.
-    old=osslsigncode
+    old=osslsigncode fielded=""
     (cd "$work" && apt-get download osslsigncode=2.5-4 && dpkg -x osslsigncode_2.5-4_*.deb o25) > /dev/null 2>&1 &&
         old=$work/o25/usr/bin/osslsigncode || echo "signed: apt offers no osslsigncode 2.5 here: its row signs with the installed one"
     mkdir "$work/nss" && certutil -N -d "$work/nss" --empty-password &&
@@ -429,8 +429,13 @@ PY
         osslsigncode verify -in "$work/field/setup.exe" -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa.pem" > "$work/field.log" 2>&1 ||
             fail "$name: the signature does not verify: $(tail -3 "$work/field.log")"
         verified 0 "reproduced: the shipped setup.exe is exactly the build" "$work/field/setup.exe"
+        rm -f "$work/attached.exe" && osslsigncode attach-signature -sigin "$work/field/setup.exe.sig" -CAfile "$work/cert.pem" \
+            -TSA-CAfile "$work/tsa.pem" -in "$work/field/setup.unsigned.exe" -out "$work/attached.exe" > /dev/null 2>&1 &&
+            cmp -s "$work/attached.exe" "$work/field/setup.exe" || fail "$name: setup.exe.sig attached to the unsigned build is not setup.exe"
         grep -qF "UTC by /CN=Contoso TSA chained" "$work/verify.log" || fail "$name: not stamped by the chained authority"
+        fielded+=", $name"
     done
+    verified 0 "reproduced: the shipped setup.exe is exactly the build" "$exe"  # the PKCS#12 bag's chain
     ! osslsigncode extract-signature -in "$work/field/setup.unsigned.exe" -out "$work/unsigned.sig" > /dev/null 2>&1 ||
         fail "a command that signs in place signed setup.unsigned.exe"
     mkdir "$work/tmp"
@@ -448,7 +453,7 @@ for _ in range(300):  # four bytes in the headers, where the readers look most, 
     try: pe_image.inspect(bytes(image)) and signature.read(bytes(image))
     except (pe_image.NotLauncher, pefile.PEFormatError): pass
 PY
-    echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes"
+    echo "signed: PKCS#12 $(stat -c %s "$exe") bytes$sizes; signed, verified and reproduced: the PKCS#12 chain$fielded"
     ;;
 deployment)
     # The build for deployment tools, which its own end-to-end cases start:
