@@ -5,8 +5,10 @@ signature in it checked with python3-cryptography. Run with Debian's
 /usr/bin/python3.
 
 read() judges two things, and reports what trust needs:
-- the shape: the one osslsigncode writes, each part in DER (written the
-  one way DER allows, so no byte can change unseen): one table entry; one
+- the shape, by what the signature means, not by how its signer encoded
+  it: every byte of the table a part the reader read (unread(): each
+  structure read whole into its spec, so no byte can change unseen), SET
+  order and length forms the signer's choice; one table entry; one
   signer; the signed attributes Authenticode signers write; no unsigned
   attribute but one timestamp; one digest algorithm, the signer's; algorithm
   parameters absent or NULL, as osslsigncode writes them; a signature
