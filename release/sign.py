@@ -38,11 +38,11 @@ import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import threading
 import time
-import struct
 import urllib.error
 import urllib.request
 
