@@ -414,10 +414,12 @@ PY
         old=$work/o25/usr/bin/osslsigncode || echo "signed: apt offers no osslsigncode 2.5 here: its row signs with the installed one"
     mkdir "$work/nss" && certutil -N -d "$work/nss" --empty-password &&
         pk12util -i "$work/cert.p12" -d "$work/nss" -W "$LAUNCHER_SIGN_PASSWORD" > /dev/null
-    sign=$(printf 'osslsigncode sign -h sha256 -certs %q -key %q' "$work/publisher-chain.pem" "$work/publisher.key")
+    # (Not ${sign/osslsigncode/...}: an '&' in the replacement, as in a path, stands for what it replaces.)
+    sign_with() { printf '%q sign -h sha256 -certs %q -key %q' "$1" "$work/publisher-chain.pem" "$work/publisher.key"; }
+    sign=$(sign_with osslsigncode)
     field=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-row" -DLAUNCHER_SIGN_ROOTS="$work/cert.pem"
            "-DLAUNCHER_SIGN_TIMESTAMP_URL=$tsa/chained" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem")
-    for row in "osslsigncode 2.5@${sign/osslsigncode/$(printf %q "$old")} -in \"\$1\" -out \"\$2\"" \
+    for row in "osslsigncode 2.5@$(sign_with "$old") -in \"\$1\" -out \"\$2\"" \
         "sbsign@sbsign --key $(printf '%q --cert %q --addcert %q' "$work/publisher.key" "$work/publisher.pem" "$work/ca.pem") --output \"\$1\" \"\$1\" && cp \"\$1\" \"\$2\"" \
         "pesign@pesign -n $(printf %q "$work/nss") -c publisher -s -i \"\$1\" -o \"\$2\"" \
         "ber@$sign -in \"\$1\" -out \"\$2.s\" && $rewrite \"\$2.s\" \"\$2\" ber" \
