@@ -14,7 +14,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
 packages=(cmake make g++ git clang libclang-rt-14-dev llvm googletest python3 shellcheck
     mingw-w64 wine wine64 locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
-    python3-asn1crypto python3-cryptography softhsm2 opensc libengine-pkcs11-openssl sbsigntool)
+    python3-asn1crypto python3-cryptography softhsm2 opensc libengine-pkcs11-openssl sbsigntool pesign libnss3-tools)
 # Wine's 32-bit half runs the shipped 32-bit launcher. Its i386 libraries
 # must match the amd64 ones to the version, so it goes into one transaction
 # with the rest, each such library pinned in both architectures to a version
