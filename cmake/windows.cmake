@@ -39,17 +39,18 @@ else()
 endif()
 
 # The link writes setup.unsigned.exe; the target setup makes setup.exe of it.
-add_executable(setup_unsigned WIN32 ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY} launcher/memory.cpp ${BRANDING_RES})
+if(LAUNCHER_DEPLOYMENT)
+    set(SETUP_SOURCES ${LAUNCHER_SOURCES} ${DEPLOYMENT_SOURCES} ${DEPLOYMENT_ENTRY})
+else()
+    set(SETUP_SOURCES ${LAUNCHER_SOURCES} ${LAUNCHER_ENTRY})
+endif()
+add_executable(setup_unsigned WIN32 ${SETUP_SOURCES} launcher/memory.cpp ${BRANDING_RES})
 set_target_properties(setup_unsigned PROPERTIES OUTPUT_NAME setup.unsigned
                                                 RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
                                                 LINK_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/setup-i686.ld)
 target_compile_options(setup_unsigned PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_FLAGS}>)
 target_link_options(setup_unsigned PRIVATE ${PRODUCT_LINK_FLAGS})
 target_link_libraries(setup_unsigned PRIVATE kernel32)
-if(LAUNCHER_DEPLOYMENT)
-    target_sources(setup_unsigned PRIVATE ${DEPLOYMENT_SOURCES})
-    target_compile_definitions(setup_unsigned PRIVATE LAUNCHER_DEPLOYMENT=1)
-endif()
 add_dependencies(setup_unsigned source_commit)
 set(SETUP_EXE ${CMAKE_CURRENT_BINARY_DIR}/setup.exe)
 include(release/ship.cmake)

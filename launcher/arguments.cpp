@@ -18,7 +18,7 @@ bool IsBlank(Char c) {
 // program's name: up to the first blank or tab outside double quotes, the
 // quotes left out (Microsoft, "Parsing C command-line arguments"); a quote,
 // blank or tab that is a trail byte is none of them. It goes into path,
-// PATH_FIELD_SIZE bytes. Returns where the rest of the line begins, or null
+// LAUNCHER_FIELD_SIZE bytes. Returns where the rest of the line begins, or null
 // where the path would be longer than 259 bytes.
 const char* FirstArgument(const char* line, char* path) {
     bool quoted = false;
@@ -62,10 +62,10 @@ int ComposeInstaller(const char* path, char* command) { return ComposeInstallerC
 int ComposeInstaller(const wchar_t* path, wchar_t* command) { return ComposeInstallerCommandW(path, command); }
 
 template <typename Char>
-int ComposeWithArguments(const Char* commandLine, Char* command, int size) {
+int ComposeWithArguments(const Char* commandLine, Char* path, Char* command, int size) {
     command[0] = 0;
+    path[0] = 0;
     if (commandLine == nullptr) return ERROR_INVALID_PARAMETER;
-    Char path[PATH_FIELD_SIZE];
     const Char* arguments = FirstArgument(commandLine, path);
     if (arguments == nullptr) return ERROR_FILENAME_EXCED_RANGE;
     // Its quotes left out, the path never begins with one, so the
@@ -97,12 +97,60 @@ int ComposeWithArguments(const Char* commandLine, Char* command, int size) {
     }
 }
 
-}  // namespace
+// The extension CreateProcess appends to a name without one, the
+// installer's too; a name that has one keeps it.
+template <typename Char>
+bool AppendExtension(Char* path) {
+    Char* end = path;
+    bool extension = false;
+    for (; *end != 0; ++end) {
+        if (*end == '.') extension = true;
+        if (*end == '\\' || *end == '/' || *end == ':') extension = false;
+    }
+    if (extension) return false;
+    for (const char* c = INSTALLER_EXTENSION;; ++c) {
+        *end++ = static_cast<Char>(*c);
+        if (*c == 0) return true;
+    }
+}
+static_assert(LAUNCHER_FIELD_SIZE == PATH_FIELD_SIZE + sizeof ".exe" - 1, "the field leaves it room");
 
-int ComposeDeploymentCommand(const char* commandLine, char* command, int size) {
-    return ComposeWithArguments(commandLine, command, size);
+int Length(const wchar_t* text) {
+    int length = 0;
+    while (text[length] != 0) ++length;
+    return length;
 }
 
-int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* command, int size) {
-    return ComposeWithArguments(commandLine, command, size);
+}  // namespace
+
+int ComposeDeploymentCommand(const char* commandLine, char* launcher, char* command, int size) {
+    return ComposeWithArguments(commandLine, launcher, command, size);
+}
+
+int ComposeDeploymentCommandW(const wchar_t* commandLine, wchar_t* launcher, wchar_t* command, int size) {
+    return ComposeWithArguments(commandLine, launcher, command, size);
+}
+
+bool AppendExecutableExtension(char* path) { return AppendExtension(path); }
+bool AppendExecutableExtension(wchar_t* path) { return AppendExtension(path); }
+
+int PutInstaller(wchar_t* command, const wchar_t* installer, int size) {
+    int held = 1;
+    while (command[held] != L'"') ++held;  // the path holds no quote of its own
+    ++held;
+    int length = Length(installer), rest = Length(command + held);
+    if (length + rest >= size) return ERROR_FILENAME_EXCED_RANGE;
+    // The arguments move as far as the paths differ, either way.
+    if (length > held) {
+        for (int i = rest; i >= 0; --i) command[length + i] = command[held + i];
+    } else {
+        for (int i = 0; i <= rest; ++i) command[length + i] = command[held + i];
+    }
+    for (int i = 0; i < length; ++i) command[i] = installer[i];
+    return 0;
+}
+
+bool FitsShellCommand(const wchar_t* file, const wchar_t* parameters) {
+    int length = 1 + Length(file) + 1 + (parameters != nullptr ? 1 + Length(parameters) : 0);
+    return length < SHELL_COMMAND_CHARACTERS;
 }

@@ -38,6 +38,7 @@ import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import threading
@@ -45,8 +46,10 @@ import time
 import urllib.error
 import urllib.request
 
+import pefile
 from asn1crypto import tsp
 
+import bounds
 import pe_image
 import signature
 from shown import shown
@@ -242,7 +245,16 @@ def stamp_reason(report, roots):
 def fault(linked, data):
     """The signed file's signature as the reader reads it, and the first way
     the file is not the linked build with one signature of the shape the
-    build writes (None when it is)."""
+    build writes (None when it is); read within a bound, as what a tool
+    wrote may be anything."""
+    try:
+        with bounds.bounded(bounds.for_size(len(data))):
+            return judge(linked, data)
+    except bounds.Exceeded as exceeded:
+        return None, f"a file whose reading takes {exceeded}"
+
+
+def judge(linked, data):
     try:
         report = signature.read(data)
     except Exception:  # pefile's own: what was written is no PE image
@@ -260,6 +272,19 @@ def fault(linked, data):
     return report, None
 
 
+def with_checksum(data):
+    """The file with the PE checksum that is its own. It lies outside what
+    the signature covers, and a signer may leave it stale (pesign does):
+    the build writes it. What is no PE image is left as it is, to be judged."""
+    try:
+        pe = pefile.PE(data=data, fast_load=True)
+        image = bytearray(data)
+        struct.pack_into("<I", image, pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), pe.generate_checksum())
+        return bytes(image)
+    except (pefile.PEFormatError, struct.error):  # no PE image, or one cut short at its checksum
+        return data
+
+
 class Signing:
     def __init__(self, linked, exe, product, url, servers, timestamp_certs, roots, allow_non_rsa, command_timeout,
                  route, password):
@@ -272,6 +297,9 @@ class Signing:
         self.folder = os.path.dirname(os.path.abspath(exe))
         self.work = f"{exe}.signing.d"
         self.output = os.path.join(self.work, "output", "signed.exe")  # where a tool writes
+        # What a tool reads: a copy, as some sign their input in place, and
+        # setup.unsigned.exe stays the linked build.
+        self.input = os.path.join(self.work, "input", "setup.exe")
         self.judged_copy = os.path.join(self.work, "judged.exe")  # what this script wrote, of judged bytes
 
     def write(self, path, *parts):
@@ -290,7 +318,7 @@ class Signing:
                  f"LAUNCHER_SIGN_COMMAND_TIMEOUT ({self.command_timeout:g} s)")
 
         try:
-            status, said = run([*arguments, self.linked, self.output], timeout=self.command_timeout, waiting=waiting)
+            status, said = run([*arguments, self.input, self.output], timeout=self.command_timeout, waiting=waiting)
         except TimedOut:
             raise Failed(f"the signing command {name} did not end within LAUNCHER_SIGN_COMMAND_TIMEOUT "
                          f"({self.command_timeout:g} s): it was ended, with every process it started")
@@ -302,7 +330,7 @@ class Signing:
         signature is verified with."""
         kind, *arguments = self.route
         readpass = ["-readpass", "/dev/stdin"] if self.password else []
-        into = ["-in", self.linked, "-out", self.output]
+        into = ["-in", self.input, "-out", self.output]
         if kind == "pkcs12":
             status, said = run([OSSLSIGNCODE, "sign", "-pkcs12", arguments[0], *readpass, *self.options, *into],
                                secret=self.password)
@@ -351,7 +379,7 @@ class Signing:
         os.remove(self.output)
         if len(data) > pe_image.LAUNCHER_LIMIT:
             raise Failed(f"{what} wrote more than any launcher can be")
-        return data
+        return with_checksum(data)
 
     def judged(self, what, data):
         """The signed file's signature as the reader reads it, once the file
@@ -426,6 +454,26 @@ class Signing:
         os.remove(unstamped)
         return None, data
 
+    def attached(self, detached):
+        """The shipped file as attach-signature makes it from the signature
+        alone and the unsigned build, judged again: a signer may encode its
+        signature or lay out its table otherwise than osslsigncode, which
+        writes both its own way, so only this file is the one anyone makes
+        again from setup.exe.sig. (Its exit status says whether the chain
+        verifies against the roots named, which the build judged itself.)"""
+        try:
+            run([OSSLSIGNCODE, "attach-signature", "-sigin", detached, "-CAfile", self.chain, "-TSA-CAfile",
+                 self.timestamp_roots, "-in", self.linked, "-out", self.output], timeout=WAIT)
+        except TimedOut:  # its check of the chain fetches a CRL a certificate names, and may wait for it
+            raise Failed(f"osslsigncode attach-signature did not end within {WAIT:g} s")
+        data = self.take("osslsigncode attach-signature, with the signature alone,")
+        report, reason = fault(self.linked_data, data)
+        judged = fault(self.linked_data, self.data)[0]
+        moment = lambda found: found["timestamp"] and found["timestamp"]["time"]
+        if reason or (report["signer_certificate"], moment(report)) != (judged["signer_certificate"], moment(judged)):
+            raise Failed(f"its signature alone, attached to the unsigned build, gives {reason or 'another signature'}")
+        return data
+
     def make(self):
         shutil.rmtree(self.work, ignore_errors=True)
         for stale in (self.exe, self.exe + ".sig"):
@@ -433,7 +481,8 @@ class Signing:
                 os.remove(stale)
         try:
             os.makedirs(os.path.dirname(self.output))
-            shutil.copyfile(self.linked, os.path.join(self.work, "room.exe"))
+            os.makedirs(os.path.dirname(self.input))
+            shutil.copyfile(self.linked, self.input)
             with open(self.linked, "rb") as file:
                 self.linked_data = file.read()
         except OSError as error:
@@ -471,12 +520,12 @@ class Signing:
             tell(f"{self.exe}: no timestamp{' that holds' if reason else ''}: the signature stops verifying on "
                  f"{expiry:%Y-%m-%d}, when its certificate expires")
         # The signature alone, beside the file: attached to the unsigned
-        # build it gives the shipped file, byte for byte (the checksum is
-        # the file's, as build_shape holds).
+        # build it gives the shipped file, byte for byte, by construction.
         detached = os.path.join(self.work, "setup.exe.sig")
         status, said = run([OSSLSIGNCODE, "extract-signature", "-in", self.judged_copy, "-out", detached])
         if status:
             raise Failed(f"its signature cannot be written apart: {last_words(said)}")
+        self.data = self.attached(detached)
         partial = os.path.join(self.work, "setup.exe")
         with open(partial, "wb") as file:
             file.write(self.data)
@@ -543,7 +592,11 @@ def main(arguments):
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:
             tell(f"{signing.exe}: waiting for another signing in this build folder to end")
-            fcntl.flock(lock, fcntl.LOCK_EX)  # released when its holder ends, however it ends
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX)  # released when its holder ends, however it ends
+            except KeyboardInterrupt:  # the other signing's files are its own: nothing of this one is left
+                print(f"{signing.exe}: not signed: interrupted while waiting for another signing", file=sys.stderr)
+                return 130
         made = False
         try:
             signing.make()
@@ -564,4 +617,9 @@ def main(arguments):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except KeyboardInterrupt:  # before the signing began, or once it was cleaned up: nothing of it is left
+        named = [argument for argument in sys.argv[1:] if not argument.startswith(PASSWORD_FD)]
+        print(f"{named[1] if len(named) > 1 else 'sign.py'}: not signed: interrupted", file=sys.stderr)
+        sys.exit(130)

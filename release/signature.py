@@ -5,8 +5,10 @@ signature in it checked with python3-cryptography. Run with Debian's
 /usr/bin/python3.
 
 read() judges two things, and reports what trust needs:
-- the shape: the one osslsigncode writes, each part in DER (written the
-  one way DER allows, so no byte can change unseen): one table entry; one
+- the shape, by what the signature means, not by how its signer encoded
+  it: every byte of the table a part the reader read (unread(): each
+  structure read whole into its spec, so no byte can change unseen), SET
+  order and length forms the signer's choice; one table entry; one
   signer; the signed attributes Authenticode signers write; no unsigned
   attribute but one timestamp; one digest algorithm, the signer's; algorithm
   parameters absent or NULL, as osslsigncode writes them; a signature
@@ -32,7 +34,7 @@ import subprocess
 import tempfile
 
 import pefile
-from asn1crypto import algos, cms, core, tsp, x509
+from asn1crypto import algos, cms, core, parser, tsp, x509
 from cryptography import x509 as crypto_x509
 from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes
@@ -42,11 +44,12 @@ from cryptography.hazmat.primitives.serialization import Encoding
 SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"
 SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 # What an Authenticode signer signs: content type and digest always; the
-# program's name and URL, the statement type and the signing time as the
-# signer chooses.
+# program's name and URL, the statement type, the signing time and the
+# S/MIME capabilities (sbsign and pesign, as OpenSSL's CMS signing does) as
+# the signer chooses.
 SIGNED_ATTRIBUTES = {"1.2.840.113549.1.9.3": "content type", "1.2.840.113549.1.9.4": "message digest",
                      "1.3.6.1.4.1.311.2.1.12": "program name and URL", "1.3.6.1.4.1.311.2.1.11": "statement type",
-                     "1.2.840.113549.1.9.5": "signing time"}
+                     "1.2.840.113549.1.9.5": "signing time", "1.2.840.113549.1.9.15": "S/MIME capabilities"}
 TIMESTAMPS = {"1.3.6.1.4.1.311.3.3.1": "RFC 3161", "1.2.840.113549.1.9.6": "Authenticode"}
 # Unsigned attributes people meet, by name.
 KNOWN_UNSIGNED = {"1.3.6.1.4.1.311.2.4.1": "a nested signature",
@@ -60,12 +63,39 @@ KEY_NAMES = {"ec": "ecdsa"}
 DIGEST_NAMES = {"md5": "an MD5", "sha1": "a SHA-1", "sha256": "a SHA-256", "sha384": "a SHA-384", "sha512": "a SHA-512"}
 BUILD_DIGEST = "sha256"
 CERTIFICATE_LIMIT = 32  # far past any signer's chain and a countersigner's
+NESTING_LIMIT = 64  # levels of structure: far past a signature's dozen or so
 CHUNK = 1 << 24  # bytes of a program hashed at a time
 CODE_SIGNING = {"code_signing", "any_extended_key_usage"}
 
 
+class SpcString(core.Choice):
+    _alternatives = [("unicode", core.BMPString, {"implicit": 0}), ("ascii", core.IA5String, {"implicit": 1})]
+
+
+class SpcSerializedObject(core.Sequence):
+    _fields = [("class_id", core.OctetString), ("serialized_data", core.OctetString)]
+
+
+class SpcLink(core.Choice):
+    _alternatives = [("url", core.IA5String, {"implicit": 0}), ("moniker", SpcSerializedObject, {"implicit": 1}),
+                     ("file", SpcString, {"explicit": 2})]
+
+
+class SpcPeImageFlags(core.BitString):
+    _map = {0: "include_resources", 1: "include_debug_info", 2: "include_import_address_table"}
+
+
+class SpcPeImageData(core.Sequence):
+    _fields = [("flags", SpcPeImageFlags, {"optional": True}), ("file", SpcLink, {"explicit": 0, "optional": True})]
+
+
 class SpcAttributeTypeAndOptionalValue(core.Sequence):
     _fields = [("type", core.ObjectIdentifier), ("value", core.Any, {"optional": True})]
+    _oid_pair = ("type", "value")
+    # The program's data, as Authenticode names it; pesign names it by the
+    # individual signing purpose's identifier instead, which osslsigncode's
+    # verify takes too.
+    _oid_specs = {"1.3.6.1.4.1.311.2.1.15": SpcPeImageData, "1.3.6.1.4.1.311.2.1.21": SpcPeImageData}
 
 
 class DigestInfo(core.Sequence):
@@ -74,6 +104,37 @@ class DigestInfo(core.Sequence):
 
 class SpcIndirectDataContent(core.Sequence):
     _fields = [("data", SpcAttributeTypeAndOptionalValue), ("message_digest", DigestInfo)]
+
+
+class SpcSpOpusInfo(core.Sequence):
+    _fields = [("program_name", SpcString, {"explicit": 0, "optional": True}),
+               ("more_info", SpcLink, {"explicit": 1, "optional": True})]
+
+
+class SpcStatementType(core.SequenceOf):
+    _child_spec = core.ObjectIdentifier
+
+
+class Capability(core.Sequence):
+    _fields = [("capability_id", algos.EncryptionAlgorithmId), ("parameters", core.Any, {"optional": True})]
+    _oid_pair = ("capability_id", "parameters")
+    _oid_specs = {"rc2": core.Integer}  # the key's bits, as OpenSSL writes them
+
+
+class Capabilities(core.SequenceOf):
+    _child_spec = Capability
+
+
+# Authenticode's signed attributes and content, read by asn1crypto as it
+# reads its own: each into its spec, nothing left as bytes of no kind.
+cms.CMSAttributeType._map.update({"1.3.6.1.4.1.311.2.1.12": "spc_sp_opus_info",
+                                  "1.3.6.1.4.1.311.2.1.11": "spc_statement_type"})
+cms.CMSAttribute._oid_specs.update({
+    "spc_sp_opus_info": type("SetOfSpcSpOpusInfo", (core.SetOf,), {"_child_spec": SpcSpOpusInfo}),
+    "spc_statement_type": type("SetOfSpcStatementType", (core.SetOf,), {"_child_spec": SpcStatementType}),
+    "smime_capabilities": type("SetOfCapabilities", (core.SetOf,), {"_child_spec": Capabilities})})
+# (A version 1 SignedData holds its content as PKCS #7 does, in a ContentInfo.)
+cms.ContentInfo._oid_specs[SPC_INDIRECT_DATA] = SpcIndirectDataContent
 
 
 def table(data):
@@ -125,14 +186,14 @@ def same_image(linked, signed):
     return stripped == expected + bytes(-len(expected) % 8)
 
 
-def der_length(data):
-    """The length of the DER element at the start of data, header included."""
-    if len(data) < 2 or data[0] != 0x30:
+def element_length(data):
+    """The length of the ASN.1 element at the start of data, header (and an
+    indefinite length's end) included, as asn1crypto's parser reads it; None
+    where data holds none."""
+    try:
+        return parser.peek(bytes(data))
+    except ValueError:  # asn1crypto's own, for bytes that are no element
         return None
-    if data[1] < 0x80:
-        return 2 + data[1]
-    count = data[1] & 0x7F
-    return 2 + count + int.from_bytes(data[2:2 + count], "big") if 0 < count <= 4 else None
 
 
 def table_shape(data, at, size):
@@ -141,7 +202,7 @@ def table_shape(data, at, size):
     if at % 8 or at + size != len(data) or size < 8:
         return "a certificate table that does not end the file"
     length, revision, kind = struct.unpack_from("<IHH", data, at)
-    signature = der_length(data[at + 8:at + min(size, 16)])
+    signature = element_length(data[at + 8:at + size])
     if revision != 0x200 or kind != 2 or signature is None or 8 + signature > min(length, size):
         return "a certificate table that is not one PKCS#7 signature"
     padded = (8 + signature + 7) & ~7
@@ -158,20 +219,46 @@ def subject(certificate):
     return "".join(f"/{part.rfc4514_string()}" for part in name) or "no subject"
 
 
-def not_der(kind, data, what, **options):
-    """Why data, read as kind, is not DER (a length or a value written in
-    more than the one way DER allows), or None."""
-    try:
-        again = kind.load(data, **options).dump(force=True)
-    except (ValueError, TypeError):  # asn1crypto's own, for a value of another kind than the one asked for
-        again = None
-    return None if again == data else f"{what} not in DER"
+def unread(value, what, depth=0):
+    """The first part of value that asn1crypto did not read whole into its
+    spec, or None: a structure with more elements than its spec holds (which
+    asn1crypto keeps unread), or a value of no known kind. How a SET is
+    ordered and how a length is written are the signer's choice; what the
+    bytes mean is not. A certificate is read whole by cryptography, strictly
+    (subject(), issued_by()), as the signature over it demands."""
+    if depth > NESTING_LIMIT:
+        return f"{what} nested deeper than any signature is"
+    if isinstance(value, (x509.Certificate, core.Void)):
+        return None
+    if isinstance(value, core.Any):
+        try:  # an algorithm's absent parameters, as NULL
+            return None if not value.parse(core.Null).contents else f"a value of no known kind in {what}"
+        except ValueError:  # asn1crypto's own, for any other kind
+            return f"a value of no known kind in {what}"
+    if isinstance(value, core.Choice):
+        return unread(value.chosen, what, depth + 1)
+    if isinstance(value, (core.ParsableOctetString, core.ParsableOctetBitString)):
+        return unread(value._parsed[0], what, depth + 1) if value._parsed else None
+    if isinstance(value, core.Sequence):
+        if len(value) > len(value._fields):  # (len() reads the elements)
+            return f"more elements than a {type(value).__name__} holds in {what}"
+        return next((found for index in range(len(value))
+                     if (found := unread(value._lazy_child(index), what, depth + 1))), None)
+    if isinstance(value, core.SequenceOf):
+        return next((found for child in value if (found := unread(child, what, depth + 1))), None)
+    return None
 
 
 def plain(algorithm):
     """Whether an algorithm's parameters are as osslsigncode writes them:
-    none, or NULL."""
-    return algorithm["parameters"].dump() in (b"", b"\x05\x00")
+    none, or NULL (its length written as the signer chose)."""
+    parameters = algorithm["parameters"]
+    if isinstance(parameters, (core.Void, core.Null)):
+        return not parameters.contents
+    try:
+        return isinstance(parameters, core.Any) and not parameters.parse(core.Null).contents
+    except ValueError:  # asn1crypto's own, for parameters of another kind
+        return False
 
 
 def key_signed(key, signature, data, digest):
@@ -310,14 +397,13 @@ def rfc3161(value, signer):
     authority = signer_certificate(signed_data, stamp)
     imprint = info["message_imprint"]
     try:
-        shape = (not_der(cms.ContentInfo, value.dump(), "a timestamp token")
-                 or not_der(tsp.TSTInfo, info_der, "a timestamp's time")
-                 or ("a timestamp token of another kind than RFC 3161's"
+        shape = (("a timestamp token of another kind than RFC 3161's"
                      if signed_data["encap_content_info"]["content_type"].native != "tst_info" else None)
                  or ("algorithm parameters in the timestamp's imprint" if not plain(imprint["hash_algorithm"])
                      else None)
                  or signed_data_shape(signed_data, stamp, [authority], "the timestamp token")
-                 or ("an unsigned attribute in the timestamp token" if unsigned_attributes(stamp) else None))
+                 or ("an unsigned attribute in the timestamp token" if unsigned_attributes(stamp) else None)
+                 or unread(token, "the timestamp token"))
     except Exception as error:  # as in read_cms, for a part the time does not need
         shape = f"a timestamp token whose parts cannot be read ({type(error).__name__})"
     stamps = hashlib.new(imprint["hash_algorithm"]["algorithm"].native, signer["signature"].native).digest() \
@@ -387,7 +473,7 @@ def read(data):
     at, size, _, _ = table(data)
     if not at and not size:
         return {"signed": False}
-    length = der_length(data[at + 8:at + min(size, 16)]) or 0
+    length = element_length(data[at + 8:at + size]) or 0
     report = read_cms(bytes(data[at + 8:at + 8 + min(length, size)]), lambda algorithm: image_digest(data, algorithm))
     report["shape"] = table_shape(data, at, size) or report["shape"]
     return report
@@ -455,14 +541,13 @@ def read_cms(der, digest_of=None):
     try:
         report["nested"] = nested_signers(signer)
         leaves = [certificate] + ([stamp["certificate"]] if kind == "Authenticode" else [])
-        report["shape"] = (not_der(cms.ContentInfo, der, "a signature")
-                           or not_der(SpcIndirectDataContent, encapsulated, "the signed content", explicit=0)
-                           or attributes_shape(signer, report["nested"])
+        report["shape"] = (attributes_shape(signer, report["nested"])
                            or signed_data_shape(signed_data, signer, leaves, "the signature")
                            or ("a content digest of another algorithm than its signer's"
                                if indirect["message_digest"]["digest_algorithm"].dump()
                                != signer["digest_algorithm"].dump() else None)
-                           or (stamp and stamp["shape"]))
+                           or (stamp and stamp["shape"])
+                           or unread(content, "the signature"))
     except Exception as error:  # the same, in a part the digest does not need
         report["shape"] = f"a signature whose parts cannot be read ({type(error).__name__})"
     return report

@@ -27,6 +27,7 @@ import tempfile
 
 import pycdlib
 
+import bounds
 import iso_image
 import pe_image
 import signature
@@ -224,6 +225,14 @@ def explain(built, shipped, facts, work):
 def read_medium(path, work):
     """The medium's label, date and files, written out through its Joliet
     tree into work/medium-files."""
+    # The build writes an ISO 9660 and a Joliet descriptor, and the end: any
+    # other (UDF's, whose tree pycdlib would walk for ever were it to loop)
+    # is a difference before any tree is walked.
+    written = ["the primary volume descriptor (ISO 9660)", "the supplementary volume descriptor (Joliet)",
+               "the volume descriptor set terminator"]
+    other = next((kind for kind in iso_image.descriptors(path) if kind not in written), None)
+    if other:
+        raise NotReproduced(f"the medium holds {other}, which the build does not write")
     endless = iso_image.endless_tree(path)
     if endless:
         raise NotReproduced(f"the medium holds {endless}, which the build does not write")
@@ -231,12 +240,6 @@ def read_medium(path, work):
     try:
         medium.open(path)
     except Exception as error:  # pycdlib's own, or what a hostile image makes of it
-        # The build writes an ISO 9660 and a Joliet descriptor, and the end.
-        written = ["the primary volume descriptor (ISO 9660)", "the supplementary volume descriptor (Joliet)",
-                   "the volume descriptor set terminator"]
-        other = next((kind for kind in iso_image.descriptors(path) if kind not in written), None)
-        if other:
-            raise NotReproduced(f"the medium holds {other}, which the build does not write")
         raise Refused(f"an ISO image pycdlib cannot read ({shown(str(error))})")
     files = os.path.join(work, "medium-files")
     try:
@@ -282,8 +285,11 @@ def verify(path, installer, further, work):
     medium = head[32769:32774] == b"CD001"
     if (installer or further) and not medium:
         raise Refused("--installer and --files check a medium.iso, not a setup.exe")
+    # Each reading of what the file holds is bounded (bounds.py), the rebuild not.
+    budget = bounds.for_size(os.path.getsize(path))
     if medium:
-        label, date, files = read_medium(path, work)
+        with bounds.bounded(budget):
+            label, date, files = read_medium(path, work)
         shipped = os.path.join(files, "setup.exe")
     else:
         if os.path.getsize(path) > pe_image.LAUNCHER_LIMIT:
@@ -291,8 +297,9 @@ def verify(path, installer, further, work):
         shipped = path
     with open(shipped, "rb") as file:
         data = file.read()
-    facts = read_launcher(data)
-    report = report_signature(data)
+    with bounds.bounded(bounds.for_size(len(data))):
+        facts = read_launcher(data)
+        report = report_signature(data)
     say("branding", " ".join(f"{key}={shown(value)}" for key, value in facts["branding"].items()))
     say("versions", f"file {facts['numbers'][0]}, product {facts['numbers'][1]}")
     say("source", ("deployment build, " if facts["deployment"] else "") + shown(facts["source"]))
@@ -306,7 +313,8 @@ def verify(path, installer, further, work):
     built = rebuild(tree, facts, shipped, work)
     # Unsigned, it is a copy of the build; signed, the build and its signature.
     if not (signature.same_image(built, data) if report["signed"] else built == data):
-        explain(built, data, facts, work)
+        with bounds.bounded(bounds.for_size(len(data))):
+            explain(built, data, facts, work)
         print(f"  rebuilt: commit {commit}")
         return 1
     if not medium:
@@ -322,11 +330,13 @@ def verify(path, installer, further, work):
             os.remove(os.path.join(files, "autorun.inf"))
         if not os.path.isfile(os.path.join(files, "windows", "setup", "setup.exe")):
             raise NotReproduced("the medium holds no windows/setup/setup.exe, which the build always writes")
-        report_programs(files)
+        with bounds.bounded(budget):
+            report_programs(files)
         shutil.move(os.path.join(files, "windows", "setup", "setup.exe"), installer)
         further = files
     rebuilt = relayout(tree, shipped, label, date, installer, further, work)
-    difference = iso_image.first_difference(rebuilt, path)
+    with bounds.bounded(budget):
+        difference = iso_image.first_difference(rebuilt, path)
     if difference:
         raise NotReproduced(f"the first difference of the medium: {difference}")
     print(f"reproduced: the medium is exactly the one commit {commit} lays out, every byte")
@@ -348,7 +358,9 @@ def main(arguments):
                                        ("--installer ", options.get("--installer"), os.path.isfile, "file"),
                                        ("--files ", options.get("--files"), os.path.isdir, "folder")):
         if named is not None and not exists(named):
-            raise Refused(f"{label}{shown(named)}: no such {kind}")
+            other = "a folder" if os.path.isdir(named) else "something else" if os.path.lexists(named) else None
+            raise Refused(f"{label}{shown(named)}: {other}, not a {kind}" if other else
+                          f"{label}{shown(named)}: no such {kind}")
     for number in STOPPING:
         signal.signal(number, stop)
     work = tempfile.mkdtemp(prefix="verify-work-")
@@ -359,6 +371,8 @@ def main(arguments):
     except NotReproduced as difference:
         print(f"not reproduced: {difference}")
         return 1
+    except bounds.Exceeded as exceeded:
+        raise Refused(f"{shown(path)}: reading it takes {exceeded}")
     except Exception as error:  # whatever a hostile file makes of the readers
         raise Refused(f"{shown(path)}: malformed ({type(error).__name__}: {shown(str(error))})")
     finally:

@@ -10,13 +10,14 @@ fail() { echo "FAIL $check: $*" >&2; exit 1; }
 case "$check" in
 imports)
     # KERNEL32 alone, and of it nothing that allocates. (The deployment
-    # build waits for the installer and takes its exit code.)
+    # build compares the file that runs with its first argument, waits for
+    # the installer and takes its exit code.)
     dlls=$($objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
     [ "$dlls" = KERNEL32.dll ] || fail "imports [$dlls]"
     allowed='CloseHandle CreateProcessW ExitProcess GetACP GetCPInfo GetCommandLineA GetCommandLineW
         GetCurrentThreadId GetModuleFileNameA GetModuleHandleA GetProcAddress GetSystemDirectoryA GetVersion
         GetLastError LoadLibraryExA MultiByteToWideChar WinExec lstrcatA lstrcpyA
-        CreateProcessA GetExitCodeProcess WaitForSingleObject'
+        GetExitCodeProcess WaitForSingleObject CreateFileW GetFileInformationByHandle GetModuleFileNameW'
     for f in $($objdump -p "$exe" | awk '/DLL Name/{on=1; next} on && /^\s+[0-9a-f]+\s+[0-9]+\s+\S+$/{print $3}'); do
         grep -qw "$f" <<<"$allowed" || fail "imports $f"
     done

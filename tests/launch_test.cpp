@@ -236,22 +236,60 @@ TEST(ComposeDeploymentCommand, PassesTheRestOnAsGiven) {
     };
     for (const auto& row : rows) {
         UseCodePage(row.codePage);
-        char command[SIZE + 1];
+        char command[SIZE + 1], launcher[LAUNCHER_FIELD_SIZE];
         command[SIZE] = '#';
-        EXPECT_EQ(ComposeDeploymentCommand(row.commandLine.c_str(), command, SIZE), row.status) << Hex(row.commandLine);
+        EXPECT_EQ(ComposeDeploymentCommand(row.commandLine.c_str(), launcher, command, SIZE), row.status) << Hex(row.commandLine);
         EXPECT_EQ(command, row.command) << Hex(row.commandLine);
         EXPECT_EQ(command[SIZE], '#') << "wrote past the field";
         std::wstring wideLine, expected;
         if (!Widen(row.commandLine, &wideLine)) continue;
         Widen(row.command, &expected);
-        wchar_t wide[SIZE];
-        EXPECT_EQ(ComposeDeploymentCommandW(wideLine.c_str(), wide, SIZE), row.status) << Hex(row.commandLine);
+        wchar_t wide[SIZE], wideLauncher[LAUNCHER_FIELD_SIZE];
+        EXPECT_EQ(ComposeDeploymentCommandW(wideLine.c_str(), wideLauncher, wide, SIZE), row.status) << Hex(row.commandLine);
         EXPECT_TRUE(wide == expected) << Hex(row.commandLine);
     }
     // Characters no code page holds pass as they are.
-    wchar_t wide[SIZE];
-    EXPECT_EQ(ComposeDeploymentCommandW(L"\"C:\\\x0414\\setup.exe\" /n=\x041F \xD83D\xDE00", wide, SIZE), 0);
+    wchar_t wide[SIZE], launcher[LAUNCHER_FIELD_SIZE];
+    EXPECT_EQ(ComposeDeploymentCommandW(L"\"C:\\\x0414\\setup.exe\" /n=\x041F \xD83D\xDE00", launcher, wide, SIZE), 0);
     EXPECT_TRUE(std::wstring(wide) == L"\"C:\\\x0414\\windows\\setup\\setup.exe\" /n=\x041F \xD83D\xDE00");
+    EXPECT_TRUE(std::wstring(launcher) == L"C:\\\x0414\\setup.exe");
+}
+
+// ShellExecuteEx's bound holds the file in quotes, a blank and the parameters.
+TEST(FitsShellCommand, CountsTheCommandAsShellExecuteExMakesIt) {
+    const std::wstring file(2000, L'f'), longest(2045, L'f');
+    EXPECT_TRUE(FitsShellCommand(file.c_str(), std::wstring(44, L'p').c_str()));  // 2,047 characters
+    EXPECT_FALSE(FitsShellCommand(file.c_str(), std::wstring(45, L'p').c_str()));
+    EXPECT_TRUE(FitsShellCommand(longest.c_str(), nullptr));
+    EXPECT_FALSE(FitsShellCommand((longest + L"f").c_str(), nullptr));
+}
+
+// The installer below the running file takes the place of the one the
+// first argument named; ".exe" goes only onto a name without an extension.
+TEST(PutInstaller, KeepsTheArgumentsWhicheverPathIsLonger) {
+    const struct {
+        const wchar_t *command, *installer, *result;
+        int size, status;
+    } rows[] = {{L"\"a\\i.exe\" /S x", L"\"C:\\long\\i.exe\"", L"\"C:\\long\\i.exe\" /S x", 40, 0},
+                {L"\"C:\\long\\i.exe\" /S", L"\"a\\i.exe\"", L"\"a\\i.exe\" /S", 40, 0},
+                {L"\"a\"", L"\"bb\"", L"\"bb\"", 5, 0},
+                {L"\"a\" /S", L"\"bb\"", L"\"a\" /S", 7, ERROR_FILENAME_EXCED_RANGE}};
+    for (const auto& row : rows) {
+        wchar_t command[64];
+        for (int i = 0; (command[i] = row.command[i]) != 0; ++i) continue;
+        EXPECT_EQ(PutInstaller(command, row.installer, row.size), row.status) << row.command;
+        EXPECT_EQ(std::wstring(command), row.result);
+    }
+    const struct {
+        const wchar_t *path, *result;
+    } names[] = {{L"setup", L"setup.exe"}, {L"setup.exe", L"setup.exe"}, {L"a.b\\setup", L"a.b\\setup.exe"},
+                 {L"setup.", L"setup."}, {L"R:.x", L"R:.x"}};
+    for (const auto& name : names) {
+        wchar_t path[LAUNCHER_FIELD_SIZE];
+        for (int i = 0; (path[i] = name.path[i]) != 0; ++i) continue;
+        EXPECT_EQ(AppendExecutableExtension(path), std::wstring(name.path) != name.result) << name.path;
+        EXPECT_EQ(std::wstring(path), name.result);
+    }
 }
 
 TEST(LaunchStatus, StartedOnlyAbove31) {

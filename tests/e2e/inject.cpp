@@ -23,7 +23,7 @@ const BYTE STUB[] = {0x64, 0xC7, 0x05, 0x34, 0, 0, 0, 0xE4, 0x02, 0, 0,  // mov 
 const struct {
     const char* name;
     BYTE argumentBytes;
-} IMPORTS[] = {{"WinExec", 8}, {"CreateProcessA", 40}, {"CreateProcessW", 40}, {"GetCPInfo", 8}};
+} IMPORTS[] = {{"WinExec", 8}, {"CreateProcessW", 40}, {"GetCPInfo", 8}};
 
 bool Poke(HANDLE process, void* at, const void* bytes, SIZE_T size) {
     DWORD protection;

@@ -27,7 +27,8 @@ make_tree() {
 }
 
 # Starts the launcher with the exact command line $1 (bytes in the active
-# code page), optionally from the current directory $2; sets status and
+# code page), optionally from the current directory $2 (a Unix path, or a
+# Windows one), with STARTER_APP the program CreateProcessA is given; sets status and
 # elapsed. start_wide: $1 in UTF-8, started as a wide command line, as the
 # shell starts programs. With STARTER_FAULT set, that import of the launcher
 # fails with ERROR_ELEVATION_REQUIRED.
@@ -38,8 +39,9 @@ run_starter() {
     # To a file, not a pipe: the installer inherits Wine's output and may
     # outlive the launcher.
     local out="$work/starter.out"
-    "$WINE" "$(win_path "$STARTER_EXE")" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} "$(win_path "$work/command_line")" \
-        ${3:+"$(win_path "$3")"} > "$out" 2> "$work/starter.err" ||
+    local folder=${3:-} && [[ $folder != /* ]] || folder=$(win_path "$folder")
+    "$WINE" "$(win_path "$STARTER_EXE")" $1 ${STARTER_FAULT:+--fault "$STARTER_FAULT"} ${STARTER_APP:+--app "$STARTER_APP"} \
+        "$(win_path "$work/command_line")" ${folder:+"$folder"} > "$out" 2> "$work/starter.err" ||
         fail "the starter failed: $(cat "$out" "$work/starter.err")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
     elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
@@ -215,7 +217,7 @@ share_ansi | share_wide | share_local | share_unnamed | deploy_share_declined)
     share_wide) folder=Дистрибутив root=N: named='\\server\share' fault=CreateProcessW wide=--wide ;;
     share_local) folder="Disc 1" root="$(win_path "$E2E_DIR")" named=$root fault=WinExec wide="" ;;
     share_unnamed) folder="Disc 1" root=O: named=O: fault=WinExec wide="" ;;
-    deploy_share_declined) folder="Disc 1" root=N: named='\\server\share' fault=CreateProcessA wide=""
+    deploy_share_declined) folder="Disc 1" root=N: named='\\server\share' fault=CreateProcessW wide=""
         export STANDIN_SHELL_RESULT=1223 && expected_status=0x000004C7 parameters=$'\n/s' ;;
     esac
     folder="$case_name\\$folder"
@@ -225,6 +227,13 @@ share_ansi | share_wide | share_local | share_unnamed | deploy_share_declined)
     [ "$status" = "${expected_status:-0x00000000}" ] || fail "exit status $status, expected ${expected_status:-0x00000000}"
     [ "$(cat "$work/shell.record" 2> /dev/null)" = "$named\\$folder\\windows\\setup\\setup.exe${parameters:-}" ] ||
         fail "ShellExecuteExW was asked to start [$(cat "$work/shell.record" 2> /dev/null)]"
+    if [ "$case_name" = deploy_share_declined ]; then
+        # ShellExecuteEx's bound holds for the command it would get: here
+        # 2,048 characters with the share's name, 2,036 with N:.
+        rm "$work/shell.record" && expected_status=0x000000CE
+        STARTER_FAULT=$fault run_starter "$wide" "\"$root\\$folder\\launcher.exe\" $(printf 'x%.0s' $(seq 1978))"
+        [ "$status" = $expected_status ] && [ ! -e "$work/shell.record" ] || fail "2,048 characters: exit status $status"
+    fi
     ;;
 extracted_medium)
     # The tree of a medium, as extracted from its ISO image.
@@ -268,6 +277,19 @@ deploy_arguments)
         start "$launcher$after"
         expect_started "$work/$folder/windows/setup/setup.exe" "$(installer_of "$work/$folder")$expected"
         rm "$work/$folder/windows/setup/setup.log"
+    done
+    # However it is written, a first argument that names the very file that
+    # runs starts the installer below the path the loader has for that file
+    # (Wine's: its folder as it is spelt). Rows: current folder|command line.
+    # S: is mapped to the case's folder.
+    ln -sfn "$work" "$WINEPREFIX/dosdevices/s:" && trap 'rm -f "$WINEPREFIX/dosdevices/s:"' EXIT
+    short=$("$WINE" winepath -s 'S:\My Disc' | tr -d '\r') && [[ $short == S:\\*~* ]] || fail "no 8.3 name: $short"
+    for row in '|S:\MY DISC\SETUP.EXE /S' '|S:/My Disc/setup.exe /S' "|$short\\setup /S" \
+               'S:\|"My Disc\setup" /S' 'S:\My Disc|setup /S' 'S:\My Disc|setup.exe /S'; do
+        IFS='|' read -r folder line <<<"$row"
+        start "$line" "$folder"
+        expect_started "$work/My Disc/windows/setup/setup.exe" '"S:\My Disc\windows\setup\setup.exe" /S'
+        rm "$work/My Disc/windows/setup/setup.log"
     done
     ;;
 deploy_cp932 | deploy_outside_cp)
@@ -324,12 +346,26 @@ deploy_no_installer)
         $how "$line"
         expect_nothing_started
     done
+    # Where the first argument names another file than the one that runs, or
+    # none, or a link to it in another folder (R:\Our.exe), where the
+    # arguments begin is unknown: nothing is started, neither the installer
+    # nor one planted at R:\windows\setup (160). Rows: the program
+    # CreateProcess is given|current folder|command line.
+    ln -sfn "$work" "$WINEPREFIX/dosdevices/r:" && trap 'rm -f "$WINEPREFIX/dosdevices/r:"' EXIT
+    make_tree "$work/My Disc" && make_tree "$work/d1" && make_tree "$work" planted.exe && expected_status=0x000000A0
+    make_tree "$work/Our Disc" && ln "$work/Our Disc/setup.exe" "$work/Our.exe"
+    for row in 'R:\My Disc\setup.exe|R:\|R:\My Disc\setup.exe /S' 'R:\d1\setup.exe|R:\d1|/S /qn' \
+               'R:\d1\setup.exe|R:\| "R:\d1\setup.exe" /S' 'R:\Our Disc\setup.exe|R:\|R:\Our Disc\setup.exe /S'; do
+        IFS='|' read -r STARTER_APP folder line <<<"$row"
+        start "$line" "$folder"
+        expect_nothing_started
+    done
     ;;
 deploy_elevation_ansi | deploy_elevation_wide)
     # Refused for want of an administrator, the installer is started through
     # the consent prompt with the arguments, and waited for.
-    tree="$work/My Disc" fault=CreateProcessA wide=""
-    [ "$case_name" = deploy_elevation_ansi ] || tree="$work/Дистрибутив" fault=CreateProcessW wide=wide
+    tree="$work/My Disc" fault=CreateProcessW wide=""
+    [ "$case_name" = deploy_elevation_ansi ] || tree="$work/Дистрибутив" wide=wide
     make_tree "$tree"
     export PROBE_EXIT=1641 && expected_status=0x00000669
     STARTER_FAULT=$fault run_starter "${wide:+--wide}" "\"$(win_path "$tree")\\setup.exe\" /S \"x y\""

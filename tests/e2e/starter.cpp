@@ -1,11 +1,12 @@
 // Starts a program with an exact command line, as a Windows parent would, and
 // prints its full 32-bit exit status and how long it ran.
 //
-// usage: starter.exe [--wide] [--fault IMPORT] COMMAND_LINE_FILE [CURRENT_DIRECTORY]
+// usage: starter.exe [--wide] [--fault IMPORT] [--app PATH] COMMAND_LINE_FILE [CURRENT_DIRECTORY]
 // The file holds the command line's bytes in the active code page, started
 // with CreateProcessA; with --wide it holds UTF-8, started with
 // CreateProcessW as the shell starts programs. With --fault the program's
-// import fails with ERROR_ELEVATION_REQUIRED (inject.cpp).
+// import fails with ERROR_ELEVATION_REQUIRED (inject.cpp). With --app,
+// CreateProcessA is given PATH as the program, the command line as it is.
 #include <windows.h>
 
 #include <cstdio>
@@ -24,8 +25,10 @@ int main(int argc, char** argv) {
         argc -= 2;
         argv += 2;
     }
+    const char* app = argc > 2 && std::strcmp(argv[1], "--app") == 0 ? argv[2] : nullptr;
+    if (app != nullptr) argc -= 2, argv += 2;
     if (argc < 2) {
-        std::fprintf(stderr, "usage: starter [--wide] [--fault IMPORT] COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
+        std::fprintf(stderr, "usage: starter [--wide] [--fault IMPORT] [--app PATH] COMMAND_LINE_FILE [CURRENT_DIRECTORY]\n");
         return 2;
     }
     static char commandLine[40000];
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
     DWORD flags = fault != nullptr ? DEBUG_ONLY_THIS_PROCESS : 0;
     BOOL created = wide ? CreateProcessW(nullptr, wideCommandLine, nullptr, nullptr, FALSE, flags,
                                          nullptr, nullptr, &wideStartup, &process)
-                        : CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
+                        : CreateProcessA(app, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
                                          directory, &startup, &process);
     if (!created) {
         std::fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());

@@ -66,10 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     standIn.createProcessFails = input.choices[1] & 4;
 
-    static char deployed[2 * 1024];
-    CheckDeployment(input.text, ComposeDeploymentCommand(input.text.c_str(), deployed, sizeof deployed), deployed);
-    static wchar_t deployedW[2 * 1024];
-    CheckDeployment(wide, ComposeDeploymentCommandW(wide.c_str(), deployedW, 2 * 1024), deployedW);
+    static char deployed[2 * 1024], launcher[LAUNCHER_FIELD_SIZE];
+    CheckDeployment(input.text, ComposeDeploymentCommand(input.text.c_str(), launcher, deployed, sizeof deployed), deployed);
+    static wchar_t deployedW[2 * 1024], launcherW[LAUNCHER_FIELD_SIZE];
+    CheckDeployment(wide, ComposeDeploymentCommandW(wide.c_str(), launcherW, deployedW, 2 * 1024), deployedW);
 
     int status = WinMain(nullptr, nullptr, nullptr, SW_SHOWDEFAULT);
 
