@@ -7,8 +7,8 @@ signature in it checked with python3-cryptography. Run with Debian's
 read() judges two things, and reports what trust needs:
 - the shape, by what the signature means, not by how its signer encoded
   it: every byte of the table a part the reader read (unread(): each
-  structure read whole into its spec, so no byte can change unseen), SET
-  order and length forms the signer's choice; one table entry; one
+  structure read whole into its ASN.1 definition, so no byte can change
+  unseen), SET order and length forms the signer's choice; one table entry; one
   signer; the signed attributes Authenticode signers write; no unsigned
   attribute but one timestamp; one digest algorithm, the signer's; algorithm
   parameters absent or NULL, as osslsigncode writes them; a signature
@@ -126,7 +126,7 @@ class Capabilities(core.SequenceOf):
 
 
 # Authenticode's signed attributes and content, read by asn1crypto as it
-# reads its own: each into its spec, nothing left as bytes of no kind.
+# reads its own: each into its definition, nothing left as bytes of no kind.
 cms.CMSAttributeType._map.update({"1.3.6.1.4.1.311.2.1.12": "spc_sp_opus_info",
                                   "1.3.6.1.4.1.311.2.1.11": "spc_statement_type"})
 cms.CMSAttribute._oid_specs.update({
@@ -221,8 +221,8 @@ def subject(certificate):
 
 def unread(value, what, depth=0):
     """The first part of value that asn1crypto did not read whole into its
-    spec, or None: a structure with more elements than its spec holds (which
-    asn1crypto keeps unread), or a value of no known kind. How a SET is
+    definition, or None: a structure with more elements than its definition
+    holds (which asn1crypto keeps unread), or a value of no known kind. How a SET is
     ordered and how a length is written are the signer's choice; what the
     bytes mean is not. A certificate is read whole by cryptography, strictly
     (subject(), issued_by()), as the signature over it demands."""
