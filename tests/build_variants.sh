@@ -340,7 +340,7 @@ PY
     cp "$work/installer.exe" "$work/tree.iso.d/SETUP.EXE"
     echo > "$work/tree.iso.d/AUTORUN.INF"
     xorriso -joliet on -outdev "$work/twins.iso" -map "$work/tree.iso.d" / 2> /dev/null
-    dangling=$(git -C "$work/source" commit-tree -m dangling "HEAD^{tree}")
+    dangling=$(git -C "$work/source" -c user.name=verify -c user.email=verify@example.invalid commit-tree -m dangling "HEAD^{tree}")
     python3 - "$release" "$work" "$(git -C "$work/source" rev-parse HEAD)" "$dangling" <<'PY'
 import re, sys; release, work, head, dangling = sys.argv[1:]
 data = bytearray(open(f"{release}/medium.iso", "rb").read())
