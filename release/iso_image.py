@@ -125,9 +125,9 @@ def endless_tree(path):
         for sector in range(16, 80):
             file.seek(sector * SECTOR)
             descriptor = file.read(SECTOR)
-            if descriptor[1:6] != b"CD001" or descriptor[0] == 255:
+            if descriptor[1:6] != b"CD001":
                 return None
-            if descriptor[0] not in (1, 2):
+            if descriptor[0] not in (1, 2):  # a terminator too: a reader goes on while there are descriptors
                 continue
             # A directory record: its extent at byte 2, its size at 10, its
             # flags at 25 (2: a folder), its name's length at 32, its name at

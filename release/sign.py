@@ -29,18 +29,36 @@ Environment: OSSLSIGNCODE (the tool), LAUNCHER_SIGN_TIMESTAMP_WAIT (seconds
 a server may take, 60) and LAUNCHER_SIGN_TIMESTAMP_PAUSE (seconds between
 rounds over the servers, 10).
 """
+import os
+import signal
+import sys
+
+PASSWORD_FD = "--password-fd="
+
+
+def stopped_early(number, _):
+    """Ctrl-C, SIGTERM or SIGHUP before the signing has begun, while Python
+    still reads its modules: nothing of it exists yet, so one line, and no
+    traceback."""
+    named = [argument for argument in sys.argv[1:] if not argument.startswith(PASSWORD_FD)]
+    print(f"{named[1] if len(named) > 1 else 'sign.py'}: not signed: interrupted", file=sys.stderr, flush=True)
+    os._exit(128 + number)
+
+
+for early in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    signal.signal(early, stopped_early)
+
+# The other modules are read after the handler is set: reading them takes
+# the first third of a second.
 import ctypes
 import datetime
 import fcntl
-import os
 import re
 import shutil
-import signal
 import socket
 import stat
 import struct
 import subprocess
-import sys
 import threading
 import time
 import urllib.error
@@ -72,7 +90,6 @@ TOKEN_REASONS = [  # what osslsigncode says of a token, and what it means
     ("object not found", "the token holds no such key"),
     ("private key was not found", "the token holds no such key"),
 ]
-PASSWORD_FD = "--password-fd="
 
 
 class Failed(Exception):
@@ -566,6 +583,12 @@ def without_password(arguments):
               environment)
 
 
+def ignore_signals():
+    """Once the clean-up has begun, a second signal does not cut it short."""
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, signal.SIG_IGN)
+
+
 def main(arguments):
     try:
         password = without_password(arguments)
@@ -587,6 +610,7 @@ def main(arguments):
         lock = open(f"{signing.exe}.lock", "w")
     except OSError as error:
         return refuse(signing, unwritable(error))
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # from here on, through the clean-up below
     with lock:
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -607,8 +631,10 @@ def main(arguments):
         except OSError as error:
             return refuse(signing, unwritable(error))
         except KeyboardInterrupt:
+            ignore_signals()
             return refuse(signing, "interrupted") and 130
         finally:  # still holding the lock: only this signing's own file goes
+            ignore_signals()
             end_descendants()
             for stale in () if made else (signing.exe, signing.exe + ".sig"):
                 if os.path.exists(stale):
@@ -620,6 +646,4 @@ if __name__ == "__main__":
     try:
         sys.exit(main(sys.argv[1:]))
     except KeyboardInterrupt:  # before the signing began, or once it was cleaned up: nothing of it is left
-        named = [argument for argument in sys.argv[1:] if not argument.startswith(PASSWORD_FD)]
-        print(f"{named[1] if len(named) > 1 else 'sign.py'}: not signed: interrupted", file=sys.stderr)
-        sys.exit(130)
+        stopped_early(signal.SIGINT, None)

@@ -64,8 +64,10 @@ DIGEST_NAMES = {"md5": "an MD5", "sha1": "a SHA-1", "sha256": "a SHA-256", "sha3
 BUILD_DIGEST = "sha256"
 CERTIFICATE_LIMIT = 32  # far past any signer's chain and a countersigner's
 NESTING_LIMIT = 64  # levels of structure: far past a signature's dozen or so
+NAME_LIMIT = 1 << 16  # bytes of a name: far past any issuer's
 CHUNK = 1 << 24  # bytes of a program hashed at a time
 CODE_SIGNING = {"code_signing", "any_extended_key_usage"}
+SIGNER_VERSIONS = {"issuer_and_serial_number": "v1", "subject_key_identifier": "v3"}
 
 
 class SpcString(core.Choice):
@@ -228,8 +230,14 @@ def unread(value, what, depth=0):
     (subject(), issued_by()), as the signature over it demands."""
     if depth > NESTING_LIMIT:
         return f"{what} nested deeper than any signature is"
-    if isinstance(value, (x509.Certificate, core.Void)):
+    if isinstance(value, core.Void):
         return None
+    if not wrapped_alone(value):
+        return f"bytes after a value inside its tag in {what}"
+    if isinstance(value, x509.Certificate):
+        return certificate_unread(value, what)
+    if isinstance(value, core.Integer) and not minimal(value.contents):
+        return f"an integer written with more bytes than its value takes in {what}"
     if isinstance(value, core.Any):
         try:  # an algorithm's absent parameters, as NULL
             return None if not value.parse(core.Null).contents else f"a value of no known kind in {what}"
@@ -238,7 +246,13 @@ def unread(value, what, depth=0):
     if isinstance(value, core.Choice):
         return unread(value.chosen, what, depth + 1)
     if isinstance(value, (core.ParsableOctetString, core.ParsableOctetBitString)):
-        return unread(value._parsed[0], what, depth + 1) if value._parsed else None
+        if not value._parsed:
+            return None
+        try:  # the structure it holds, and nothing after it
+            parser.parse(value.contents if isinstance(value, core.ParsableOctetString) else bytes(value), strict=True)
+        except ValueError:  # asn1crypto's own: bytes after the structure
+            return f"bytes after the structure an octet string holds in {what}"
+        return unread(value._parsed[0], what, depth + 1)
     if isinstance(value, core.Sequence):
         if len(value) > len(value._fields):  # (len() reads the elements)
             return f"more elements than a {type(value).__name__} holds in {what}"
@@ -247,6 +261,55 @@ def unread(value, what, depth=0):
     if isinstance(value, core.SequenceOf):
         return next((found for child in value if (found := unread(child, what, depth + 1))), None)
     return None
+
+
+def wrapped_alone(value):
+    """Whether each explicit tag around value holds value and nothing more:
+    asn1crypto reads the value inside a tag and leaves what follows it
+    unread."""
+    data = value.dump()
+    for _ in value.explicit or ():
+        try:
+            data = parser.parse(data, strict=True)[4]
+        except ValueError:  # asn1crypto's own: the tag holds more than the value
+            return False
+    return not value.explicit or parser.peek(data) == len(data)
+
+
+def minimal(contents):
+    """Whether an integer's bytes are as few as its value takes, as every
+    encoding of ASN.1 (BER too) asks: a version or a serial number holds no
+    bytes of no meaning."""
+    return len(contents) == 1 or not (contents[0] == 0 and contents[1] < 0x80
+                                      or contents[0] == 0xFF and contents[1] >= 0x80)
+
+
+def certificate_unread(certificate, what):
+    """A certificate is read whole by cryptography, strictly, its extensions
+    too (their values are read only when asked for); a self-issued one is
+    also read by its own signature, as every other by its issuer's."""
+    try:
+        crypto_x509.load_der_x509_certificate(certificate.dump()).extensions
+    except ValueError:  # cryptography's own, for bytes no certificate holds
+        return f"a certificate cryptography cannot read whole ({subject_of(certificate)}) in {what}"
+    if same_name(certificate.subject, certificate.issuer) and not issued_by(certificate, certificate):
+        return f"a self-issued certificate whose own signature does not hold ({subject_of(certificate)}) in {what}"
+    return None
+
+
+def subject_of(certificate):
+    try:
+        return subject(certificate)
+    except ValueError:  # cryptography's own
+        return "no subject it can read"
+
+
+def same_name(name, other):
+    """Whether two names are one, as asn1crypto compares them; a name of
+    more bytes than any issuer's is none (asn1crypto prepares a name for
+    comparison a character at a time)."""
+    return name.dump() == other.dump() or (max(len(name.dump()), len(other.dump())) <= NAME_LIMIT
+                                           and name == other)
 
 
 def plain(algorithm):
@@ -277,7 +340,7 @@ def key_signed(key, signature, data, digest):
 
 def issued_by(certificate, issuer):
     """Whether issuer's key signed certificate."""
-    if certificate.issuer != issuer.subject:
+    if not same_name(certificate.issuer, issuer.subject):
         return False
     try:
         child = crypto_x509.load_der_x509_certificate(certificate.dump())
@@ -291,7 +354,7 @@ def chain(certificates, leaf):
     """The leaf and each issuer above it among certificates, up to a
     self-issued one or the last found."""
     found = [leaf]
-    while found[-1].subject != found[-1].issuer:
+    while not same_name(found[-1].subject, found[-1].issuer):
         issuer = next((certificate for certificate in certificates if all(certificate.dump() != known.dump()
                        for known in found) and issued_by(found[-1], certificate)), None)
         if issuer is None:
@@ -318,7 +381,7 @@ def signer_certificate(signed_data, signer):
     for choice in signed_data["certificates"]:
         certificate = choice.chosen
         if identifier.name == "issuer_and_serial_number":
-            if (certificate.issuer == identifier.chosen["issuer"]
+            if (same_name(certificate.issuer, identifier.chosen["issuer"])
                     and certificate.serial_number == identifier.chosen["serial_number"].native):
                 return certificate
         elif certificate.key_identifier == identifier.chosen.native:
@@ -355,6 +418,13 @@ def signed_data_shape(signed_data, signer, leaves, what):
         return f"digest algorithms in {what} other than its signer's one"
     if any(leaf is None for leaf in leaves):
         return f"a signer in {what} whose certificate it does not hold"
+    # The versions say which forms the parts take: a signer named by issuer
+    # and serial number is of version 1, by its key's identifier 3; the
+    # SignedData is of version 1 (PKCS #7's, Authenticode's) or 3 (CMS's).
+    if signer["version"].native != SIGNER_VERSIONS[signer["sid"].name] or signed_data["version"].native not in (
+            "v1", "v3"):
+        return f"a version in {what} that is not its parts' ({signed_data['version'].native}, " \
+               f"{signer['version'].native})"
     return (signer_shape(signer, leaves[0], what)
             or certificates_shape([choice.chosen for choice in signed_data["certificates"]], leaves, what))
 

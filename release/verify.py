@@ -225,20 +225,25 @@ def explain(built, shipped, facts, work):
 def read_medium(path, work):
     """The medium's label, date and files, written out through its Joliet
     tree into work/medium-files."""
-    # The build writes an ISO 9660 and a Joliet descriptor, and the end: any
-    # other (UDF's, whose tree pycdlib would walk for ever were it to loop)
-    # is a difference before any tree is walked.
+    # The build writes an ISO 9660 and a Joliet descriptor, and the end,
+    # once each and in that order: any other (UDF's, whose tree pycdlib
+    # would walk for ever were it to loop; one after the end, where pycdlib
+    # still reads) is a difference before any tree is walked.
     written = ["the primary volume descriptor (ISO 9660)", "the supplementary volume descriptor (Joliet)",
                "the volume descriptor set terminator"]
-    other = next((kind for kind in iso_image.descriptors(path) if kind not in written), None)
-    if other:
-        raise NotReproduced(f"the medium holds {other}, which the build does not write")
+    found = iso_image.descriptors(path)
+    if found != written:
+        at = next(at for at, (kind, expected) in enumerate(zip(found + [None], written + [None])) if kind != expected)
+        raise NotReproduced(f"the medium holds {found[at] if at < len(found) else 'no further descriptor'}, where the "
+                            f"build writes {written[at] if at < len(written) else 'none'}")
     endless = iso_image.endless_tree(path)
     if endless:
         raise NotReproduced(f"the medium holds {endless}, which the build does not write")
     medium = pycdlib.PyCdlib()
     try:
         medium.open(path)
+    except MemoryError:  # the bound's, told as such
+        raise
     except Exception as error:  # pycdlib's own, or what a hostile image makes of it
         raise Refused(f"an ISO image pycdlib cannot read ({shown(str(error))})")
     files = os.path.join(work, "medium-files")
@@ -347,7 +352,7 @@ def verify(path, installer, further, work):
 
 def main(arguments):
     options = {}
-    while len(arguments) > 2 and arguments[0] in ("--installer", "--files"):
+    while len(arguments) > 2 and arguments[0] in ("--installer", "--files") and arguments[0] not in options:
         options[arguments[0]] = arguments[1]
         arguments = arguments[2:]
     if len(arguments) != 1 or (options.get("--files") and not options.get("--installer")):
@@ -358,7 +363,8 @@ def main(arguments):
                                        ("--installer ", options.get("--installer"), os.path.isfile, "file"),
                                        ("--files ", options.get("--files"), os.path.isdir, "folder")):
         if named is not None and not exists(named):
-            other = "a folder" if os.path.isdir(named) else "something else" if os.path.lexists(named) else None
+            other = ("a folder" if os.path.isdir(named) else "a file" if os.path.isfile(named) else
+                     "something else" if os.path.exists(named) else None)
             raise Refused(f"{label}{shown(named)}: {other}, not a {kind}" if other else
                           f"{label}{shown(named)}: no such {kind}")
     for number in STOPPING:
