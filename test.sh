@@ -37,6 +37,7 @@ fi
 for preset in host fuzz windows windows-x64; do
     step "$preset: configuring" cmake --preset "$preset" &&
         step "$preset: building" cmake --build --preset "$preset" || continue
+    rm -f "build/$preset/Testing/Temporary/LastTestsFailed.log"  # an earlier run's
     if ! step "$preset: tests" ctest --preset "$preset"; then
         # ctest's own record of the tests that failed, one "number:name" a line.
         while IFS=: read -r _ name; do

@@ -90,8 +90,13 @@ done
 /usr/bin/python3 -c 'import apt_pkg' 2> /dev/null || missing+=(python3-apt)
 if [ ${#missing[@]} -gt 0 ]; then
     echo "$script: installing on this host: ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends --no-remove "${missing[@]}" \
-        > /dev/null || fail "cannot install ${missing[*]} on this host"
+    # (A fresh machine has no package lists yet.)
+    for lists in as-they-are updated; do
+        [ $lists = as-they-are ] || apt-get update -q > /dev/null 2>&1 || true
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends --no-remove "${missing[@]}" \
+            > /dev/null 2>&1 && break
+        [ $lists = as-they-are ] || fail "cannot install ${missing[*]} on this host"
+    done
 fi
 
 # The mirror this host's apt uses for Debian, and its security archive.
@@ -144,15 +149,20 @@ if [ ! -d "$bare" ]; then
         echo "== $script: making a $release root from $mirror"
         for try in 1 2 3; do
             partial=$(mktemp -d "$bare.partial.XXXXXX")
-            timeout 1200 debootstrap --variant=minbase --include=ca-certificates,sudo,git \
-                "$release" "$partial" "$mirror" > "$partial.log" 2>&1 && break
+            # In the background, so that a signal is taken at once; wget
+            # (debootstrap's) waits 15 minutes, 20 times, on a mirror that
+            # never answers: here a minute, twice.
+            printf 'read_timeout = 30\nconnect_timeout = 30\ndns_timeout = 30\ntries = 2\n' > "$partial.wgetrc"
+            WGETRC=$partial.wgetrc timeout 1200 debootstrap --variant=minbase --include=ca-certificates,sudo,git \
+                "$release" "$partial" "$mirror" > "$partial.log" 2>&1 &
+            wait $! && rm -f "$partial.wgetrc" && break
             reason=$(grep -E '^(E|W): ' "$partial.log" | tail -1 || true)
             [ -n "$reason" ] || reason=$(tail -1 "$partial.log")
             for mounted in proc sys dev/pts dev; do umount -l "$partial/$mounted" 2> /dev/null || true; done
-            rm -rf --one-file-system "$partial" "$partial.log"
+            rm -rf --one-file-system "$partial" "$partial.log" "$partial.wgetrc"
             [ $try = 3 ] && fail "no $release root from $mirror after $try tries: $reason"
             echo "$script: try $try failed ($reason); trying again in 30 s"
-            sleep 30
+            sleep 30 & wait $!
         done
         rm -f "$partial.log"
         # The suites a new machine has: the release, its updates, its security fixes.
