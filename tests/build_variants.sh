@@ -421,8 +421,12 @@ PY
     old=osslsigncode fielded=""
     (cd "$work" && apt-get download osslsigncode=2.5-4 && dpkg -x osslsigncode_2.5-4_*.deb o25) > /dev/null 2>&1 &&
         old=$work/o25/usr/bin/osslsigncode || echo "signed: apt offers no osslsigncode 2.5 here: its row signs with the installed one"
+    # (Debian 13's pesign writes the signer's certificate alone, no CA: its publisher is the root's own.)
+    issue pesigner "/CN=Contoso Test Pesign Publisher" cert extendedKeyUsage=codeSigning &&
+        openssl pkcs12 -export -inkey "$work/pesigner.key" -in "$work/pesigner.pem" -certfile "$work/cert.pem" \
+            -name publisher -out "$work/pesign.p12" -passout env:LAUNCHER_SIGN_PASSWORD
     mkdir "$work/nss" && certutil -N -d "$work/nss" --empty-password &&
-        pk12util -i "$work/cert.p12" -d "$work/nss" -W "$LAUNCHER_SIGN_PASSWORD" > /dev/null
+        pk12util -i "$work/pesign.p12" -d "$work/nss" -W "$LAUNCHER_SIGN_PASSWORD" > /dev/null
     # (Not ${sign/osslsigncode/...}: an '&' in the replacement, as in a path, stands for what it replaces.)
     sign_with() { printf '%q sign -h sha256 -certs %q -key %q' "$1" "$work/publisher-chain.pem" "$work/publisher.key"; }
     sign=$(sign_with osslsigncode)
