@@ -81,12 +81,11 @@ bool Identify(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* file) {
     return known;
 }
 
-// Whether the paths name one file, each opened as Identify opens it.
-bool SameFile(const WCHAR* path, const WCHAR* other) {
-    BY_HANDLE_FILE_INFORMATION file, otherFile;
-    return Identify(path, &file) && Identify(other, &otherFile) &&
-           file.dwVolumeSerialNumber == otherFile.dwVolumeSerialNumber &&
-           file.nFileIndexHigh == otherFile.nFileIndexHigh && file.nFileIndexLow == otherFile.nFileIndexLow;
+// Whether path names the file known, opened as Identify opens it.
+bool IsFile(const WCHAR* path, const BY_HANDLE_FILE_INFORMATION& known) {
+    BY_HANDLE_FILE_INFORMATION file;
+    return Identify(path, &file) && file.dwVolumeSerialNumber == known.dwVolumeSerialNumber &&
+           file.nFileIndexHigh == known.nFileIndexHigh && file.nFileIndexLow == known.nFileIndexLow;
 }
 
 // Where the first argument names a file other than the one that runs, by
@@ -105,7 +104,9 @@ int CheckLauncher(WCHAR* launcher, WCHAR* command) {
     // The field holds the longest path there is; where there is none, it
     // stays empty and names no file.
     GetModuleFileNameW(nullptr, modulePath, COMMAND_LINE_CHARACTERS);
-    for (int tries = 0; !SameFile(modulePath, launcher); ++tries) {
+    BY_HANDLE_FILE_INFORMATION running;
+    if (!Identify(modulePath, &running)) return ERROR_BAD_ARGUMENTS;
+    for (int tries = 0; !IsFile(launcher, running); ++tries) {
         if (tries == 1 || !AppendExecutableExtension(launcher)) return ERROR_BAD_ARGUMENTS;
     }
     WCHAR own[COMMAND_FIELD_SIZE];
@@ -115,7 +116,7 @@ int CheckLauncher(WCHAR* launcher, WCHAR* command) {
     WCHAR* ownEnd = ClosingQuote(own);
     *end = *ownEnd = 0;
     BY_HANDLE_FILE_INFORMATION installer;
-    int checked = !Identify(own + 1, &installer) ? Failure() : SameFile(own + 1, command + 1) ? 0 : ERROR_BAD_ARGUMENTS;
+    int checked = !Identify(own + 1, &installer) ? Failure() : IsFile(command + 1, installer) ? 0 : ERROR_BAD_ARGUMENTS;
     *end = *ownEnd = L'"';
     return checked != 0 ? checked : PutInstaller(command, own, COMMAND_CHARACTERS);
 }
