@@ -20,6 +20,15 @@ step() {  # what, command...
     [ $status = 0 ] || failed+=("$1 (exit status $status)")
     return $status
 }
+# A failed test's last line that starts with FAIL, else its last line, from
+# ctest's log.
+why_failed() {  # log, test name
+    awk -v name="$2" '$0 ~ "^[0-9]+/[0-9]+ Test: " && substr($0, index($0, ": ") + 2) == name { at = 1; next }
+        at == 1 && /^-+$/ { at = 2; next }
+        at == 2 && /^<end of output>$/ { exit }
+        at == 2 && NF { last = $0; if (/^FAIL/) why = $0 }
+        END { s = why != "" ? why : last; print substr(s, 1, 400) }' "$1" 2> /dev/null || true
+}
 source cmake/host_arch.sh
 require_buildable_checkout
 bash cmake/install-deps.sh
@@ -39,9 +48,11 @@ for preset in host fuzz windows windows-x64; do
         step "$preset: building" cmake --build --preset "$preset" || continue
     rm -f "build/$preset/Testing/Temporary/LastTestsFailed.log"  # an earlier run's
     if ! step "$preset: tests" ctest --preset "$preset"; then
-        # ctest's own record of the tests that failed, one "number:name" a line.
+        # ctest's own record of the tests that failed, one "number:name" a line,
+        # each with the line of its output that says why, so that the end of
+        # the run holds the reason, however little of the run is read.
         while IFS=: read -r _ name; do
-            failed+=("  $name")
+            failed+=("  $name: $(why_failed "build/$preset/Testing/Temporary/LastTest.log" "$name")")
         done < "build/$preset/Testing/Temporary/LastTestsFailed.log" || true
     fi
 done
