@@ -8,6 +8,10 @@ set(LAUNCHER_FILE_DESCRIPTION "Setup launcher" CACHE STRING "Version information
 set(LAUNCHER_FILE_VERSION "1.0.0.0" CACHE STRING "Version information: file version, as 1.2.3.4")
 set(LAUNCHER_PRODUCT_VERSION "1.0.0.0" CACHE STRING "Version information: product version, as 1.2.3.4")
 set(LAUNCHER_COPYRIGHT "" CACHE STRING "Version information: copyright")
+# (A build in the pinned toolchain's root takes the settings alone here.)
+if(BRANDING_SETTINGS_ONLY)
+    return()
+endif()
 
 # A readable .ico whose images include a 32x32 and a 16x16 one.
 function(check_icon file)

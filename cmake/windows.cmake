@@ -53,6 +53,8 @@ target_link_options(setup_unsigned PRIVATE ${PRODUCT_LINK_FLAGS})
 target_link_libraries(setup_unsigned PRIVATE kernel32)
 add_dependencies(setup_unsigned source_commit)
 set(SETUP_EXE ${CMAKE_CURRENT_BINARY_DIR}/setup.exe)
+set(SETUP_UNSIGNED $<TARGET_FILE:setup_unsigned>)
+set(SETUP_UNSIGNED_DEPENDS setup_unsigned)
 include(release/ship.cmake)
 
 # The same text work for the unit tests, which bring their own runtime.

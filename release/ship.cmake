@@ -1,6 +1,8 @@
 # Shipping setup.exe: made from the linked image (setup_unsigned), signed
 # and timestamped where a key is named, a plain copy otherwise; and the
-# distribution medium around it. Expects SETUP_EXE, the shipped file's path.
+# distribution medium around it. Expects SETUP_EXE, the shipped file's path,
+# SETUP_UNSIGNED, the linked image's, and SETUP_UNSIGNED_DEPENDS, what makes
+# it; MEDIUM_RUN, where set, is the command the layout step runs under.
 
 # setup.exe is signed with a key in a PKCS#12 file, with one that never
 # leaves its token (a USB token, an HSM, a cloud key service), reached through
@@ -96,10 +98,10 @@ if(SIGN_ROUTE)
     add_custom_command(OUTPUT ${SETUP_EXE}
         BYPRODUCTS ${SETUP_EXE}.sig
         COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${OSSLSIGNCODE}
-                /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.py $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}
+                /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/release/sign.py ${SETUP_UNSIGNED} ${SETUP_EXE}
                 "${product}" "${LAUNCHER_SIGN_URL}" "${servers}" "${TIMESTAMP_CERTS}" "${ROOTS}"
                 "${LAUNCHER_SIGN_ALLOW_NON_RSA}" "${LAUNCHER_SIGN_COMMAND_TIMEOUT}" ${SIGN_ROUTE}
-        DEPENDS setup_unsigned ${SIGN_FILES} ${TIMESTAMP_CERTS} ${ROOTS} release/sign.py release/signature.py
+        DEPENDS ${SETUP_UNSIGNED_DEPENDS} ${SIGN_FILES} ${TIMESTAMP_CERTS} ${ROOTS} release/sign.py release/signature.py
                 release/pe_image.py release/shown.py
                 ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
         COMMENT "Signing setup.exe with ${SIGN_INPUT}"
@@ -109,9 +111,9 @@ else()
     # No signature, so none beside it from an earlier signed build.
     add_custom_command(OUTPUT ${SETUP_EXE}
         COMMAND ${CMAKE_COMMAND} -E rm -f ${SETUP_EXE}.sig
-        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:setup_unsigned> ${SETUP_EXE}.partial
+        COMMAND ${CMAKE_COMMAND} -E copy ${SETUP_UNSIGNED} ${SETUP_EXE}.partial
         COMMAND ${CMAKE_COMMAND} -E rename ${SETUP_EXE}.partial ${SETUP_EXE}
-        DEPENDS setup_unsigned ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
+        DEPENDS ${SETUP_UNSIGNED_DEPENDS} ${CMAKE_CURRENT_BINARY_DIR}/setup.exe.settings
         VERBATIM)
 endif()
 add_custom_target(setup ALL DEPENDS ${SETUP_EXE})
@@ -123,7 +125,7 @@ set(LAUNCHER_MEDIUM_FILES "" CACHE PATH "A folder of further files for the mediu
 set(LAUNCHER_MEDIUM_LABEL "SETUP" CACHE STRING "The medium's volume label")
 option(LAUNCHER_MEDIUM_REQUIRE_SIGNED "Refuse a medium with a program that is unsigned, broken, or signed with a non-RSA key or MD5 or SHA-1" OFF)
 add_custom_target(medium
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/release/medium.sh ${SETUP_EXE}
+    COMMAND ${MEDIUM_RUN} bash ${CMAKE_CURRENT_SOURCE_DIR}/release/medium.sh ${SETUP_EXE}
             "${LAUNCHER_MEDIUM_INSTALLER}" "${LAUNCHER_MEDIUM_FILES}" "${LAUNCHER_MEDIUM_LABEL}"
             ${CMAKE_CURRENT_BINARY_DIR}/medium ${CMAKE_CURRENT_BINARY_DIR}/medium.iso
             $<BOOL:${LAUNCHER_MEDIUM_REQUIRE_SIGNED}>

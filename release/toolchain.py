@@ -1,0 +1,304 @@
+#!/usr/bin/env python3
+"""The toolchain a release is built with, as release/toolchain.lock pins it:
+whether this machine has it, and a root made from it to build in where it
+has not. Run it with Debian's /usr/bin/python3 (python3-apt).
+
+usage: toolchain.py check LOCK
+       toolchain.py run LOCK [--archive ARCHIVES] [--read PATH]... [--write PATH]... -- COMMAND...
+(--user UID:GID, the user the command runs as, is the caller's, given again through sudo.)
+
+check says in one line whether this machine's packages are exactly the
+pinned ones, naming the first that differs: exit status 0 they are, 1 not.
+run runs COMMAND in the root made from the pin (made once, then kept in
+LAUNCHER_TOOLCHAIN_ROOTS, /var/tmp/launcher-toolchains by default, keyed
+by the pin and the archive), as the caller's user, with each PATH at its
+own path there (--read ones read-only) and nothing else of this machine;
+what it writes elsewhere in the root goes with it. Its exit status is the
+command's. The root is made from ARCHIVES (a ;-list of Debian archives,
+LAUNCHER_TOOLCHAIN_ARCHIVE, by default Debian's own mirror and its
+security archive), never with another version than the pinned one; making
+it takes root, so run asks sudo where it is not root.
+Exit status 125, with one line: no root can be had here (no pin, a pinned
+version the archive lacks, no mmdebstrap, no root).
+"""
+import fcntl
+import hashlib
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+
+ARCHIVE = "http://deb.debian.org/debian;http://deb.debian.org/debian-security"
+ROOTS = "/var/tmp/launcher-toolchains"
+CANNOT = 125
+# What a root holds besides the pin: git names the commit in the version
+# information, and its version shapes no byte.
+UNPINNED = ["git"]
+STOPPING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+NAME = re.compile(r"[a-z0-9][a-z0-9+.-]+")
+VERSION = re.compile(r"[0-9A-Za-z.+~:-]+")
+
+
+class Cannot(Exception):
+    """No root can be had: one line, exit status 125."""
+
+
+class Stopped(BaseException):
+    """SIGINT, SIGTERM or SIGHUP: the exit status."""
+
+
+def stop(number, _):
+    raise Stopped(128 + number)
+
+
+def read_lock(path):
+    """The pin: its release, its snapshot date and its packages, each
+    [name, version]; a line of any other shape refuses the whole."""
+    pin = {"release": None, "snapshot": None, "packages": []}
+    try:
+        with open(path, "rb") as file:
+            pin["bytes"] = file.read()
+        lines = pin["bytes"].decode("utf-8").splitlines()
+    except (OSError, UnicodeDecodeError) as error:
+        raise Cannot(f"no pinned toolchain: {path}: {error.strerror if isinstance(error, OSError) else error}")
+    for number, line in enumerate(lines, 1):
+        words = line.split()
+        if not words or line.startswith("#"):
+            continue
+        if words[0] in ("release", "snapshot") and len(words) == 2 and pin[words[0]] is None and (
+                re.fullmatch(r"[a-z]+", words[1]) if words[0] == "release" else
+                re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", words[1])):
+            pin[words[0]] = words[1]
+        elif words[0] == "package" and len(words) == 3 and NAME.fullmatch(words[1]) and VERSION.fullmatch(words[2]) \
+                and words[1] not in (name for name, _ in pin["packages"]):
+            pin["packages"].append(words[1:])
+        else:
+            raise Cannot(f"{path}, line {number}: not a line of a pin: {line[:80]!r}")
+    if not pin["release"] or not pin["snapshot"] or not pin["packages"]:
+        raise Cannot(f"{path}: a pin names its release, its snapshot and its packages")
+    return pin
+
+
+def installed(names):
+    """This machine's version of each package, None where it has none; of a
+    package installed for several architectures, the machine's own."""
+    native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+    listed = subprocess.run(["dpkg-query", "-W", "-f=${Package}\t${Architecture}\t${db:Status-Abbrev}\t${Version}\n",
+                             *names], capture_output=True, text=True).stdout
+    versions = {}
+    for line in listed.splitlines():
+        name, arch, status, version = line.split("\t")
+        if status.startswith("ii") and (arch in (native, "all") or name not in versions):
+            versions[name] = version
+    return {name: versions.get(name) for name in names}
+
+
+def difference(pin):
+    """The first pinned package this machine has not at its pinned version,
+    in words; None where it has every one."""
+    here = installed([name for name, _ in pin["packages"]])
+    for name, version in pin["packages"]:
+        if here[name] != version:
+            return f"{name} is {here[name]}" if here[name] else f"{name} is not installed", version
+    return None
+
+
+def check(pin):
+    differs = difference(pin)
+    where = f"{pin['release']} of {pin['snapshot'][:10]}"
+    if differs is None:
+        print(f"toolchain: this machine's own, exactly the pinned one ({where}, {len(pin['packages'])} packages)")
+        return 0
+    print(f"toolchain: a root made from the pin ({where}), since this machine's {differs[0]}, "
+          f"not the pinned {differs[1]}")
+    return 1
+
+
+def sources(pin, archives):
+    """apt's lines for each archive: a security archive serves RELEASE-security,
+    any other RELEASE and RELEASE-updates."""
+    lines = []
+    for archive in filter(None, archives.split(";")):
+        if not re.fullmatch(r"(https?|file):/\S+", archive):
+            raise Cannot(f"not an archive's URL: {archive!r}")
+        security = re.search(r"-security/*(/\d{8}T\d{6}Z/*)?$", archive)
+        suites = [f"{pin['release']}-security"] if security else [pin["release"], f"{pin['release']}-updates"]
+        lines += [f"deb [check-valid-until=no] {archive} {suite} main" for suite in suites]
+    if not lines:
+        raise Cannot("no archive to make the root from")
+    return lines
+
+
+def tool(command, **options):
+    """A tool in a mount and process namespace of its own, which it cannot
+    outlive, with what it printed; stopped with this process."""
+    process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", "unshare", "--mount", "--pid", "--fork",
+                                "--kill-child", *command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               text=True, errors="replace", start_new_session=True, **options)
+    try:
+        out, _ = process.communicate()
+    except BaseException:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+        raise
+    return process.returncode, out
+
+
+def missing(pin, root):
+    """The pinned packages the root's archive does not offer at their version."""
+    import apt  # python3-apt, read against the root's own lists
+    cache = apt.Cache(rootdir=root)
+    return [(name, version) for name, version in pin["packages"]
+            if name not in cache or not any(offered.version == version for offered in cache[name].versions)]
+
+
+def make_root(pin, archives, root):
+    """The root, made where it is not there yet: every pinned package at its
+    version, or nothing. A root is only ever whole; what a run cut short
+    (even by SIGKILL) leaves is swept by the next."""
+    lock = open(root + ".lock", "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    if os.path.isdir(root):
+        return False
+    folder = os.path.dirname(root)
+    for name in os.listdir(folder):
+        if name.startswith(os.path.basename(root) + ".partial"):
+            shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
+    if not shutil.which("mmdebstrap"):
+        raise Cannot("making the root takes mmdebstrap, which is not installed (Debian: mmdebstrap)")
+    partial = f"{root}.partial-{os.getpid()}"
+    print(f"toolchain: making the root {root} (once)", file=sys.stderr, flush=True)
+    try:
+        status, out = tool(["mmdebstrap", "--mode=root", "--variant=minbase", "--skip=cleanup/apt/lists",
+                            "--aptopt=Acquire::Retries 3", "--aptopt=Acquire::http::Timeout 60",
+                            pin["release"], partial, *sources(pin, archives)])
+        if status:
+            said = [line for line in out.splitlines() if line.startswith(("E:", "W:"))] or out.splitlines()[-1:]
+            raise Cannot(f"no {pin['release']} root could be made from {archives}: {' '.join(said[-2:])[:300]}")
+        lacking = missing(pin, partial)
+        if lacking:
+            raise Cannot(f"the pinned {lacking[0][0]} {lacking[0][1]} is not in {archives}"
+                         + (f" (nor {len(lacking) - 1} more)" if len(lacking) > 1 else "")
+                         + f": take an archive as of {pin['snapshot']}, such as snapshot.debian.org's, "
+                         "in LAUNCHER_TOOLCHAIN_ARCHIVE or --archive")
+        wanted = [f"{name}={version}" for name, version in pin["packages"]] + UNPINNED
+        status, out = tool(["sh", "-c", 'root=$1 && shift && mount -t proc proc "$root/proc" && '
+                            'mount --rbind /dev "$root/dev" && exec chroot "$root" "$@"', "sh", partial, "env", "-i", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+                            "DEBIAN_FRONTEND=noninteractive", "apt-get", "install", "-y", "-q",
+                            "--no-install-recommends", *wanted])
+        if status:
+            said = [line for line in out.splitlines() if line.startswith("E:")] or out.splitlines()[-1:]
+            raise Cannot(f"the pinned packages cannot be installed: {' '.join(said[:2])[:300]}")
+        here = {}
+        listed = subprocess.run(["dpkg-query", f"--admindir={partial}/var/lib/dpkg", "-W", "-f=${Package} ${Version}\n"],
+                                capture_output=True, text=True).stdout
+        for line in listed.splitlines():
+            here.setdefault(*line.split(" ", 1))
+        for name, version in pin["packages"]:
+            if here.get(name) != version:
+                raise Cannot(f"the root has {name} {here.get(name)}, not the pinned {version}")
+        shutil.rmtree(os.path.join(partial, "var/lib/apt/lists"))
+        shutil.rmtree(os.path.join(partial, "var/cache/apt"))
+        os.rename(partial, root)
+    finally:
+        shutil.rmtree(partial, ignore_errors=True)
+    return True
+
+
+# Mounts the root anew over a scratch layer, each path at its own path in it,
+# and runs the command there as the caller: $1 the root, $2 the scratch
+# folder, $3 user:group, then "r PATH" or "w PATH" pairs, --, the command.
+INSIDE = r'''
+root=$1 scratch=$2 user=$3
+shift 3
+mount -t tmpfs -o mode=0755 tmpfs "$scratch" && mkdir "$scratch/upper" "$scratch/work" "$scratch/root" &&
+    mount -t overlay overlay -o "lowerdir=$root,upperdir=$scratch/upper,workdir=$scratch/work" "$scratch/root" &&
+    mount -t proc proc "$scratch/root/proc" && mount --rbind /dev "$scratch/root/dev" &&
+    mount -t tmpfs -o mode=1777 tmpfs "$scratch/root/tmp" || exit 125
+while [ "$1" != -- ]; do
+    mode=$1 path=$2
+    shift 2
+    if [ -d "$path" ]; then mkdir -p "$scratch/root$path"; else mkdir -p "$scratch/root${path%/*}" && : > "$scratch/root$path"; fi
+    mount --rbind "$path" "$scratch/root$path" || exit 125
+    [ "$mode" = w ] || mount -o remount,bind,ro "$scratch/root$path" || exit 125
+done
+shift
+exec chroot --userspec="$user" "$scratch/root" env -i PATH=/usr/bin:/bin HOME=/tmp LC_ALL=C.UTF-8 "$@"
+'''
+
+
+def run(pin, archives, paths, command, user):
+    key = hashlib.sha256(pin["bytes"] + b"\0" + archives.encode()).hexdigest()[:16]
+    folder = os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS") or ROOTS
+    os.makedirs(folder, exist_ok=True)
+    root = os.path.join(folder, f"toolchain-{pin['release']}-{key}")
+    if make_root(pin, archives, root):
+        print(f"toolchain: made the root {root}", file=sys.stderr, flush=True)
+    scratch = f"{root}.run-{os.getpid()}"
+    os.mkdir(scratch)
+    mounts = [word for mode, path in paths for word in (mode, os.path.abspath(path))]
+    process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", "unshare", "--mount", "--pid", "--fork",
+                                "--kill-child", "sh", "-c", INSIDE, "sh", root, scratch, user, *mounts, "--",
+                                *command])
+    try:
+        return process.wait()
+    except BaseException:
+        process.kill()
+        process.wait()
+        raise
+    finally:
+        os.rmdir(scratch)
+
+
+def main(arguments):
+    if len(arguments) < 2 or arguments[0] not in ("check", "run") or (arguments[0] == "check") != (len(arguments) == 2):
+        raise Cannot("usage: toolchain.py check LOCK | run LOCK [--archive ARCHIVES] [--read PATH]... "
+                     "[--write PATH]... -- COMMAND...")
+    pin = read_lock(arguments[1])
+    if arguments[0] == "check":
+        return check(pin)
+    archives = os.environ.get("LAUNCHER_TOOLCHAIN_ARCHIVE") or ARCHIVE
+    user = f"{os.getuid()}:{os.getgid()}"
+    paths, rest = [], arguments[2:]
+    while rest and rest[0] != "--":
+        if rest[0] in ("--archive", "--read", "--write", "--user") and len(rest) > 1:
+            if rest[0] == "--archive":
+                archives = rest[1]
+            elif rest[0] == "--user":
+                user = rest[1]
+            elif not os.path.exists(rest[1]):
+                raise Cannot(f"{rest[1]}: no such file or folder")
+            else:
+                paths.append(("r" if rest[0] == "--read" else "w", rest[1]))
+            rest = rest[2:]
+        else:
+            raise Cannot(f"not an option of run: {rest[0]!r}")
+    if len(rest) < 2:
+        raise Cannot("run names no command")
+    sources(pin, archives)
+    if os.geteuid() != 0:
+        # Making a root and mounting in it take root; the command still runs as the caller.
+        if not shutil.which("sudo"):
+            raise Cannot("building in the pinned root takes root, and sudo is not installed")
+        roots = os.path.abspath(os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS") or ROOTS)
+        os.execvp("sudo", ["sudo", "--", "env", f"LAUNCHER_TOOLCHAIN_ROOTS={roots}", "/usr/bin/python3",
+                           os.path.abspath(__file__), "run", os.path.abspath(arguments[1]),
+                           "--archive", archives, "--user", user,
+                           *(word for mode, path in paths for word in ("--read" if mode == "r" else "--write", path)),
+                           *rest])
+    for number in STOPPING:
+        signal.signal(number, stop)
+    return run(pin, archives, paths, rest[1:], user)
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except Cannot as cannot:
+        print(f"toolchain.py: {cannot}", file=sys.stderr)
+        sys.exit(CANNOT)
+    except Stopped as stopped:
+        print("toolchain.py: stopped; no root is left half-made", file=sys.stderr)
+        sys.exit(stopped.args[0])
