@@ -208,11 +208,12 @@ def make_root(pin, archives, root):
 
 
 # Mounts the root anew over a scratch layer, each path at its own path in it,
-# and runs the command there as the caller: $1 the root, $2 the scratch
-# folder, $3 user:group, then "r PATH" or "w PATH" pairs, --, the command.
+# and runs the command there as the caller, in the caller's folder where the
+# root sees it: $1 the root, $2 the scratch folder, $3 user:group, $4 the
+# folder, then "r PATH" or "w PATH" pairs, --, the command.
 INSIDE = r'''
-root=$1 scratch=$2 user=$3
-shift 3
+root=$1 scratch=$2 user=$3 folder=$4
+shift 4
 mount -t tmpfs -o mode=0755 tmpfs "$scratch" && mkdir "$scratch/upper" "$scratch/work" "$scratch/root" &&
     mount -t overlay overlay -o "lowerdir=$root,upperdir=$scratch/upper,workdir=$scratch/work" "$scratch/root" &&
     mount -t proc proc "$scratch/root/proc" && mount --rbind /dev "$scratch/root/dev" &&
@@ -225,7 +226,8 @@ while [ "$1" != -- ]; do
     [ "$mode" = w ] || mount -o remount,bind,ro "$scratch/root$path" || exit 125
 done
 shift
-exec chroot --userspec="$user" "$scratch/root" env -i PATH=/usr/bin:/bin HOME=/tmp LC_ALL=C.UTF-8 "$@"
+exec chroot --userspec="$user" "$scratch/root" env -i PATH=/usr/bin:/bin HOME=/tmp LC_ALL=C.UTF-8 \
+    sh -c 'cd -- "$0" 2> /dev/null || cd /; exec "$@"' "$folder" "$@"
 '''
 
 
@@ -240,7 +242,7 @@ def run(pin, archives, paths, command, user):
     os.mkdir(scratch)
     mounts = [word for mode, path in paths for word in (mode, os.path.abspath(path))]
     process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", "unshare", "--mount", "--pid", "--fork",
-                                "--kill-child", "sh", "-c", INSIDE, "sh", root, scratch, user, *mounts, "--",
+                                "--kill-child", "sh", "-c", INSIDE, "sh", root, scratch, user, os.getcwd(), *mounts, "--",
                                 *command])
     try:
         return process.wait()

@@ -4,7 +4,7 @@ Run it with Debian's /usr/bin/python3. The file is only read, never run; the
 commit it names is built, so its code runs on this machine: only a commit
 that a branch or tag of this clone holds.
 
-usage: verify.py [--installer FILE [--files DIR]] FILE
+usage: verify.py [--archive ARCHIVES] [--installer FILE [--files DIR]] FILE
 
 A setup.exe: its signature is read (signature.py) and must have the one
 shape the build makes; the commit it names is built in a temporary clone of
@@ -13,9 +13,15 @@ A medium.iso: its setup.exe so, then the whole medium is laid out again by
 that commit's own layout step, from what the medium holds through its Joliet
 tree (or --installer and --files), with the label and date it carries, and
 the two images are compared byte for byte.
+Both are rebuilt with the toolchain the commit pins (release/toolchain.lock):
+this machine's where its packages are exactly the pinned ones, else in a
+root made from the pin (release/toolchain.py), from ARCHIVES where given, and
+in that root always where LAUNCHER_TOOLCHAIN is root; a commit from before
+the pin, with this machine's.
 Exit status: 0 reproduced, 1 not (naming the first difference), 2 refused in
 one line (not a launcher of this project, malformed, too large, a commit the
-clone does not vouch for, or no rebuild could be made).
+clone does not vouch for, or no rebuild could be made), 3 cannot be checked
+here (no root of the pinned toolchain can be had: the line says why).
 """
 import os
 import re
@@ -49,6 +55,11 @@ class Refused(Exception):
 
 class NotReproduced(Exception):
     """The first difference: exit status 1."""
+
+
+class CannotCheck(Exception):
+    """No rebuild in the pinned toolchain can be made here: one line, exit
+    status 3."""
 
 
 class Stopped(BaseException):
@@ -176,7 +187,40 @@ def cmake_string(value):
     return '"' + "".join(escapes.get(c, c) for c in value) + '"'
 
 
-def rebuild(tree, facts, shipped, work):
+def toolchain(tree, archives, work):
+    """The prefix that runs a rebuild's command in the commit's pinned
+    toolchain: none where this machine's packages are the pinned ones, or
+    where the commit pins none; else the root's, which sees this clone (whose
+    objects the temporary one shares) and the work folder."""
+    lock = os.path.join(tree, "release", "toolchain.lock")
+    if not os.path.isfile(lock):
+        say("toolchain", "this machine's: the commit pins none")
+        return []
+    said = run([sys.executable, os.path.join(SOURCE_DIR, "release", "toolchain.py"), "check", lock])
+    if said.returncode not in (0, 1):
+        raise CannotCheck(said.stderr.strip().removeprefix("toolchain.py: ") or "its pin cannot be read")
+    forced = said.returncode == 0 and os.environ.get("LAUNCHER_TOOLCHAIN") == "root"
+    say("toolchain", re.sub(r"^toolchain: .*\((.*)\)$", r"a root made from the pin (\1), as LAUNCHER_TOOLCHAIN=root asks",
+                            said.stdout.strip()) if forced else said.stdout.strip().removeprefix("toolchain: "))
+    if said.returncode == 0 and not forced:
+        return []
+    return [sys.executable, os.path.join(SOURCE_DIR, "release", "toolchain.py"), "run", lock,
+            *(["--archive", archives] if archives else []), "--read", SOURCE_DIR, "--write", work, "--"]
+
+
+def in_toolchain(prefix, command, log, **options):
+    """A rebuild's command, in the pinned toolchain's root where prefix names
+    it; a root that cannot be had is told apart from a command that failed."""
+    with open(log, "a") as out:
+        status = run(prefix + command, stdout=options.pop("stdout", out), stderr=out, **options).returncode
+    if prefix and status == 125:
+        with open(log, errors="replace") as text:
+            said = [line.strip() for line in text if line.startswith("toolchain.py: ")]
+        raise CannotCheck(said[-1].removeprefix("toolchain.py: ") if said else "no root of the pinned toolchain")
+    return status
+
+
+def rebuild(tree, facts, shipped, work, prefix):
     """The launcher built from tree with the branding of the shipped image,
     unsigned."""
     icon = os.path.join(work, "icon.ico")
@@ -190,27 +234,31 @@ def rebuild(tree, facts, shipped, work):
     preset = facts["preset"][0]
     deployment = ["-DLAUNCHER_DEPLOYMENT=ON"] if facts["deployment"] else []
     say("rebuilding", f"preset {preset}" + (", a deployment build" if deployment else ""))
-    with open(log, "w") as out:
-        for command in (["cmake", "--preset", preset, "-B", build, "-C", settings_file, "-DLAUNCHER_TESTS=OFF",
-                         *deployment], ["cmake", "--build", build, "--target", "setup"]):
-            if run(command, cwd=tree, env=HERMETIC, stdout=out, stderr=subprocess.STDOUT).returncode:
-                with open(log, errors="replace") as text:
-                    error = next((line.strip() for line in text if "rror" in line), "see its log")
-                raise Refused(f"the rebuild failed: {shown(error)}; its log: {kept(log)}")
+    open(log, "w").close()
+    for command in (["cmake", "--preset", preset, "-B", build, "-C", settings_file, "-DLAUNCHER_TESTS=OFF",
+                     *deployment], ["cmake", "--build", build, "--target", "setup"]):
+        if in_toolchain(prefix, command, log, cwd=tree, env=HERMETIC):
+            with open(log, errors="replace") as text:
+                error = next((line.strip() for line in text if "rror" in line), "see its log")
+            raise Refused(f"the rebuild failed: {shown(error)}; its log: {kept(log)}")
     with open(os.path.join(build, "setup.exe"), "rb") as file:
         return file.read()
 
 
-def explain(built, shipped, facts, work):
+def explain(built, shipped, facts, work, tree, prefix):
     """Not reproduced: the first difference, the toolchains, and diffoscope's
     report where it is installed."""
     print(f"not reproduced: the first difference is in "
           f"{pe_image.first_difference(signature.unsigned(built), signature.unsigned(shipped))}")
     arch = facts["preset"][1]
-    versions = run(["dpkg-query", "-W", "-f=${Package} ${Version}, ", f"gcc-mingw-w64-{arch}-posix",
-                    f"binutils-mingw-w64-{arch}"]).stdout.rstrip(", ")
-    print(f"  toolchain here: {versions or 'unknown'}")
+    names = [f"gcc-mingw-w64-{arch}-posix", f"binutils-mingw-w64-{arch}"]
+    versions = run(prefix + ["dpkg-query", "-W", "-f=${Package} ${Version}, ", *names]).stdout.rstrip(", ")
+    print(f"  toolchain {'pinned' if prefix else 'here'}: {versions or 'unknown'}")
     print(f"  linker version the image records: {facts['linker']}")
+    linker = re.search(r"binutils-mingw-w64-\S+ (?:\d+:)?(\d+)\.(\d+)", versions)
+    if linker and os.path.isfile(os.path.join(tree, "release", "toolchain.lock")) and \
+            facts["linker"] != f"{int(linker.group(1))}.{int(linker.group(2))}":
+        print("  the shipped file was built outside the commit's pinned toolchain")
     if shutil.which("diffoscope"):
         paths = [os.path.join(work, name) for name in ("rebuilt.exe", "shipped-unsigned.exe")]
         for path, data in zip(paths, (built, signature.unsigned(shipped))):
@@ -262,14 +310,19 @@ def read_medium(path, work):
     return label, date, files
 
 
-def relayout(tree, shipped, label, date, installer, further, work):
+def relayout(tree, shipped, label, date, installer, further, work, prefix):
     """The medium laid out again by the commit's own layout step."""
     say("rebuilding", "the medium")
-    iso = os.path.join(work, "medium.iso")
-    result = run(["bash", os.path.join(tree, "release", "medium.sh"), shipped, installer, further, label,
-                  os.path.join(work, "medium"), iso], env=dict(HERMETIC, SOURCE_DATE_EPOCH=str(date)))
-    if result.returncode:
-        lines = [line.strip() for line in result.stderr.splitlines() if line.strip()]
+    iso, log = os.path.join(work, "medium.iso"), os.path.join(work, "medium.log")
+    # The publisher's files named on the command line, where the root sees them.
+    seen = [word for path in (installer, further) if path and prefix for word in ("--read", os.path.abspath(path))]
+    prefix = prefix[:-1] + seen + prefix[-1:] if prefix else []
+    open(log, "w").close()
+    if in_toolchain(prefix, ["env", f"SOURCE_DATE_EPOCH={date}", "bash", os.path.join(tree, "release", "medium.sh"),
+                             shipped, installer, further, label, os.path.join(work, "medium"), iso], log, env=HERMETIC,
+                    stdout=subprocess.DEVNULL):
+        with open(log, errors="replace") as text:
+            lines = [line.strip() for line in text if line.strip() and not line.startswith("toolchain")]
         raise NotReproduced("its layout step refuses what the medium holds: " + shown(" ".join(lines[:4])))
     return iso
 
@@ -284,7 +337,7 @@ def report_programs(files):
                 say("program", f"{shown(relative)}: {summary(signature.read_program(os.path.join(folder, name)))}")
 
 
-def verify(path, installer, further, work):
+def verify(path, installer, further, archives, work):
     with open(path, "rb") as file:
         head = file.read(32774)
     medium = head[32769:32774] == b"CD001"
@@ -315,11 +368,12 @@ def verify(path, installer, further, work):
         raise NotReproduced(f"its signature is broken: {report['broken']}")
     commit = vouched_commit(facts)
     tree = checkout(commit, work)
-    built = rebuild(tree, facts, shipped, work)
+    prefix = toolchain(tree, archives, work)
+    built = rebuild(tree, facts, shipped, work, prefix)
     # Unsigned, it is a copy of the build; signed, the build and its signature.
     if not (signature.same_image(built, data) if report["signed"] else built == data):
         with bounds.bounded(bounds.for_size(len(data))):
-            explain(built, data, facts, work)
+            explain(built, data, facts, work, tree, prefix)
         print(f"  rebuilt: commit {commit}")
         return 1
     if not medium:
@@ -339,7 +393,7 @@ def verify(path, installer, further, work):
             report_programs(files)
         shutil.move(os.path.join(files, "windows", "setup", "setup.exe"), installer)
         further = files
-    rebuilt = relayout(tree, shipped, label, date, installer, further, work)
+    rebuilt = relayout(tree, shipped, label, date, installer, further, work, prefix)
     with bounds.bounded(budget):
         difference = iso_image.first_difference(rebuilt, path)
     if difference:
@@ -352,11 +406,12 @@ def verify(path, installer, further, work):
 
 def main(arguments):
     options = {}
-    while len(arguments) > 2 and arguments[0] in ("--installer", "--files") and arguments[0] not in options:
+    while len(arguments) > 2 and arguments[0] in ("--archive", "--installer", "--files") and \
+            arguments[0] not in options:
         options[arguments[0]] = arguments[1]
         arguments = arguments[2:]
     if len(arguments) != 1 or (options.get("--files") and not options.get("--installer")):
-        raise Refused("usage: verify.sh [--installer FILE [--files DIR]] SETUP_EXE_OR_MEDIUM_ISO")
+        raise Refused("usage: verify.sh [--archive ARCHIVES] [--installer FILE [--files DIR]] SETUP_EXE_OR_MEDIUM_ISO")
     path = arguments[0]
     # Each path named is there, before anything is built.
     for label, named, exists, kind in (("", path, os.path.isfile, "file"),
@@ -371,7 +426,9 @@ def main(arguments):
         signal.signal(number, stop)
     work = tempfile.mkdtemp(prefix="verify-work-")
     try:
-        return verify(path, options.get("--installer"), options.get("--files"), work)
+        return verify(path, options.get("--installer"), options.get("--files"), options.get("--archive"), work)
+    except CannotCheck as cannot:
+        raise CannotCheck(f"{shown(path)}: cannot be checked here: {cannot}")
     except Refused as refusal:
         raise Refused(f"{shown(path)}: {refusal}")
     except NotReproduced as difference:
@@ -394,6 +451,9 @@ if __name__ == "__main__":
     except Refused as refusal:
         print(f"verify.sh: {refusal}", file=sys.stderr)
         sys.exit(2)
+    except CannotCheck as cannot:
+        print(f"verify.sh: {cannot}", file=sys.stderr)
+        sys.exit(3)
     except Stopped as stopped:
         print("verify.sh: stopped; nothing is left behind", file=sys.stderr)
         sys.exit(stopped.args[0])
