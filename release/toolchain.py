@@ -176,7 +176,7 @@ def make_root(pin, archives, root):
                             pin["release"], partial, *sources(pin, archives)])
         if status:
             said = [line for line in out.splitlines() if line.startswith(("E:", "W:"))] or out.splitlines()[-1:]
-            raise Cannot(f"no {pin['release']} root could be made from {archives}: {' '.join(said[-2:])[:300]}")
+            raise Cannot(f"no {pin['release']} root could be made from {archives}: {' '.join(said[:1])[:300]}")
         lacking = missing(pin, partial)
         if lacking:
             raise Cannot(f"the pinned {lacking[0][0]} {lacking[0][1]} is not in {archives}"
@@ -221,7 +221,10 @@ mount -t tmpfs -o mode=0755 tmpfs "$scratch" && mkdir "$scratch/upper" "$scratch
 while [ "$1" != -- ]; do
     mode=$1 path=$2
     shift 2
-    if [ -d "$path" ]; then mkdir -p "$scratch/root$path"; else mkdir -p "$scratch/root${path%/*}" && : > "$scratch/root$path"; fi
+    # (A path below one already there is there: nothing is made of it.)
+    if [ -e "$scratch/root$path" ]; then :
+    elif [ -d "$path" ]; then mkdir -p "$scratch/root$path"
+    else mkdir -p "$scratch/root${path%/*}" && : > "$scratch/root$path"; fi
     mount --rbind "$path" "$scratch/root$path" || exit 125
     [ "$mode" = w ] || mount -o remount,bind,ro "$scratch/root$path" || exit 125
 done
@@ -238,6 +241,10 @@ def run(pin, archives, paths, command, user):
     root = os.path.join(folder, f"toolchain-{pin['release']}-{key}")
     if make_root(pin, archives, root):
         print(f"toolchain: made the root {root}", file=sys.stderr, flush=True)
+    # A run's scratch folder, and any of a run that was killed.
+    for name in os.listdir(folder):
+        if name.startswith(os.path.basename(root) + ".run-") and not os.path.exists(f"/proc/{name.rsplit('-', 1)[1]}"):
+            shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
     scratch = f"{root}.run-{os.getpid()}"
     os.mkdir(scratch)
     mounts = [word for mode, path in paths for word in (mode, os.path.abspath(path))]

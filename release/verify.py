@@ -204,7 +204,11 @@ def toolchain(tree, archives, work):
                             said.stdout.strip()) if forced else said.stdout.strip().removeprefix("toolchain: "))
     if said.returncode == 0 and not forced:
         return []
-    return [sys.executable, os.path.join(SOURCE_DIR, "release", "toolchain.py"), "run", lock,
+    # (The rebuild's environment is bare, but for where the roots are kept.)
+    roots = os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS", "")
+    archives = archives or os.environ.get("LAUNCHER_TOOLCHAIN_ARCHIVE")
+    return ["env", f"LAUNCHER_TOOLCHAIN_ROOTS={roots}", sys.executable,
+            os.path.join(SOURCE_DIR, "release", "toolchain.py"), "run", lock,
             *(["--archive", archives] if archives else []), "--read", SOURCE_DIR, "--write", work, "--"]
 
 
@@ -310,12 +314,12 @@ def read_medium(path, work):
     return label, date, files
 
 
-def relayout(tree, shipped, label, date, installer, further, work, prefix):
+def relayout(tree, shipped, label, date, installer, further, named, work, prefix):
     """The medium laid out again by the commit's own layout step."""
     say("rebuilding", "the medium")
     iso, log = os.path.join(work, "medium.iso"), os.path.join(work, "medium.log")
     # The publisher's files named on the command line, where the root sees them.
-    seen = [word for path in (installer, further) if path and prefix for word in ("--read", os.path.abspath(path))]
+    seen = [word for path in named for word in ("--read", os.path.abspath(path))]
     prefix = prefix[:-1] + seen + prefix[-1:] if prefix else []
     open(log, "w").close()
     if in_toolchain(prefix, ["env", f"SOURCE_DATE_EPOCH={date}", "bash", os.path.join(tree, "release", "medium.sh"),
@@ -379,6 +383,7 @@ def verify(path, installer, further, archives, work):
     if not medium:
         print(f"reproduced: the shipped setup.exe is exactly the build of commit {commit}, signature aside")
         return 0
+    named = [path for path in (installer, further) if path]
     if installer:
         further = further or ""
     else:
@@ -393,7 +398,7 @@ def verify(path, installer, further, archives, work):
             report_programs(files)
         shutil.move(os.path.join(files, "windows", "setup", "setup.exe"), installer)
         further = files
-    rebuilt = relayout(tree, shipped, label, date, installer, further, work, prefix)
+    rebuilt = relayout(tree, shipped, label, date, installer, further, named, work, prefix)
     with bounds.bounded(budget):
         difference = iso_image.first_difference(rebuilt, path)
     if difference:
