@@ -44,14 +44,17 @@ endforeach()
 list(APPEND PINNED_RUN --)
 
 # Every build asks the root's: its own make builds again only what changed.
+# The image lands where this machine's build would link it, and is copied
+# only when it changed, so that an unchanged image is not signed again.
 add_custom_target(setup_unsigned_pinned
     COMMAND ${PINNED_RUN} sh -c "cmake -S \"$0\" -B \"$1\" -C \"$1.cmake\" -DCMAKE_TOOLCHAIN_FILE=\"$2\" > /dev/null && cmake --build \"$1\" --target setup_unsigned"
             ${CMAKE_SOURCE_DIR} ${PINNED_DIR} ${CMAKE_TOOLCHAIN_FILE}
-    BYPRODUCTS ${PINNED_DIR}/setup.unsigned.exe
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PINNED_DIR}/setup.unsigned.exe ${CMAKE_BINARY_DIR}/setup.unsigned.exe
+    BYPRODUCTS ${CMAKE_BINARY_DIR}/setup.unsigned.exe
     COMMENT "Linking setup.exe in the pinned toolchain's root"
     VERBATIM)
 set(SETUP_EXE ${CMAKE_BINARY_DIR}/setup.exe)
-set(SETUP_UNSIGNED ${PINNED_DIR}/setup.unsigned.exe)
+set(SETUP_UNSIGNED ${CMAKE_BINARY_DIR}/setup.unsigned.exe)
 set(SETUP_UNSIGNED_DEPENDS setup_unsigned_pinned ${SETUP_UNSIGNED})
 set(MEDIUM_RUN ${PINNED_RUN})
 include(release/ship.cmake)

@@ -143,7 +143,7 @@ signed)
     # (From a file, and one trailing newline in it is no part of it.)
     printf '%s\n' "$LAUNCHER_SIGN_PASSWORD" > "$work/password"
     (unset LAUNCHER_SIGN_PASSWORD && LAUNCHER_SIGN_PASSWORD_FILE="$work/password" build "$work/tree" \
-        -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" -DLAUNCHER_SIGN_URL=https://example.com)
+        -DLAUNCHER_SIGN_PKCS12="$work/cert.p12" -DLAUNCHER_SIGN_URL=https://example.com -DLAUNCHER_TOOLCHAIN=pinned)
     exe="$work/tree/setup.exe"
     osslsigncode verify -in "$exe" -CAfile "$work/cert.pem" > "$work/verify.log" 2>&1 ||
         fail "the signature does not verify: $(tail -3 "$work/verify.log")"
@@ -384,6 +384,23 @@ PY
     }
     verified 0 "reproduced: the shipped setup.exe is exactly the build of commit" "$release/setup.exe"
     grep -qF "UTC by /CN=Contoso TSA good, not trusted by this system" "$work/verify.log" || fail "no timestamp authority named"
+    # The release built with the pinned toolchain: this machine's where it is that (the line says which, and
+    # why), else the root's. Rebuilt in the root, it reproduces whichever built it; a file built here
+    # with another toolchain is named as such. No root to be had, or a pinned version the archive lacks,
+    # is a check that cannot be made here (3), not a difference.
+    pinning=("$SOURCE_DIR/release/toolchain.py" check "$SOURCE_DIR/release/toolchain.lock")
+    grep -qxF -- "-- $(/usr/bin/python3 "${pinning[@]}")" "$work/release.log" || fail "the release does not say which toolchain built it"
+    LAUNCHER_TOOLCHAIN=root verified 0 "reproduced: the medium is exactly" "$release/medium.iso"
+    grep -qF "toolchain:  a root made from the pin (" "$work/verify.log" || fail "the medium was not rebuilt in the root"
+    if /usr/bin/python3 "${pinning[@]}" > /dev/null; then verified 0 "reproduced: the shipped" "$work/rsa/setup.exe"
+    else verified 1 "the shipped file was built outside the commit's pinned toolchain" "$work/rsa/setup.exe"; fi
+    LAUNCHER_TOOLCHAIN=root LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" verified 3 "setup.exe: cannot be checked here: no " \
+        --archive http://127.0.0.1:1/debian "$release/setup.exe"
+    sed 's/^\(package make \).*/\10-gone/' "$SOURCE_DIR/release/toolchain.lock" > "$work/gone.lock"
+    status=0 && LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run "$work/gone.lock" \
+        -- true 2> "$work/gone.log" || status=$?
+    [ $status = 125 ] && grep -qF "the pinned make 0-gone is not in http://" "$work/gone.log" &&
+        [ -z "$(find "$work/roots" -mindepth 1 ! -name '*.lock')" ] || fail "a missing pinned version: $(cat "$work/gone.log")"
     (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
         verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
         grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
@@ -430,7 +447,7 @@ PY
     # (Not ${sign/osslsigncode/...}: an '&' in the replacement, as in a path, stands for what it replaces.)
     sign_with() { printf '%q sign -h sha256 -certs %q -key %q' "$1" "$work/publisher-chain.pem" "$work/publisher.key"; }
     sign=$(sign_with osslsigncode)
-    field=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-row" -DLAUNCHER_SIGN_ROOTS="$work/cert.pem"
+    field=("-DLAUNCHER_SIGN_COMMAND=bash;$work/sign-row" -DLAUNCHER_SIGN_ROOTS="$work/cert.pem" -DLAUNCHER_TOOLCHAIN=pinned
            "-DLAUNCHER_SIGN_TIMESTAMP_URL=$tsa/chained" -DLAUNCHER_SIGN_TIMESTAMP_CERTS="$work/tsa.pem")
     for row in "osslsigncode 2.5@$(sign_with "$old") -in \"\$1\" -out \"\$2\"" \
         "sbsign@sbsign --key $(printf '%q --cert %q --addcert %q' "$work/publisher.key" "$work/publisher.pem" "$work/ca.pem") --output \"\$1\" \"\$1\" && cp \"\$1\" \"\$2\"" \
@@ -510,6 +527,11 @@ o += 92 if d[o:o + 2] == b"\x0b\x01" else 108; d[o:o + 4] = (4).to_bytes(4, "lit
     bare=()
     iso="$work/first/medium.iso"
     cmp "$iso" "$work/second/medium.iso" || fail "two builds of the medium differ"
+    # Laid out in the pinned toolchain's root, which sees the publisher's files as they are: the same bytes
+    # where this machine's toolchain is the pinned one.
+    medium "$work/pinned" -DLAUNCHER_TOOLCHAIN=root
+    ! /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" check "$SOURCE_DIR/release/toolchain.lock" > /dev/null ||
+        cmp "$iso" "$work/pinned/medium.iso" || fail "the medium laid out in the pinned toolchain's root differs"
     # Every name, folder and byte read back through the Joliet tree.
     rm -rf "$work/extracted"
     xorriso -local_charset UTF-8 -osirrox on -indev "$iso" -extract / "$work/extracted" 2> /dev/null
