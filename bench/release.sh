@@ -2,7 +2,8 @@
 # What the release tooling costs on this machine: the CPU time of judging a
 # signature (signature.read, timestamp included), and verify.sh's wall and
 # CPU time on a shipped setup.exe and on a medium.iso (a rebuild of the
-# commit each names, so the commit must be on a branch of this clone).
+# commit each names, so the commit must be on a branch of this clone), as
+# verify.sh finds the pinned toolchain and in its root.
 # usage: bench/release.sh SETUP_EXE [MEDIUM_ISO]   (ROUNDS=N, 20 by default)
 set -euo pipefail
 export LC_ALL=C.UTF-8
@@ -18,6 +19,8 @@ print(f"signature.read: {min(spent) * 1000:.1f} ms of CPU at best, {max(spent) *
 PY
 TIMEFORMAT='%R s wall, %U s user + %S s system CPU (with the rebuild)'
 for file in "$@"; do
-    echo "verify.sh $(basename "$file"):"
-    time bash "$release/verify.sh" "$file" > /dev/null
+    for toolchain in pinned root; do  # the pinned toolchain as verify.sh finds it, and its root always
+        echo "verify.sh $(basename "$file"), LAUNCHER_TOOLCHAIN=$toolchain:"
+        time LAUNCHER_TOOLCHAIN=$toolchain bash "$release/verify.sh" "$file" > /dev/null
+    done
 done

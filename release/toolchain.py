@@ -158,10 +158,16 @@ def make_root(pin, archives, root):
     """The root, made where it is not there yet: every pinned package at its
     version, or nothing. A root is only ever whole; what a run cut short
     (even by SIGKILL) leaves is swept by the next."""
-    lock = open(root + ".lock", "w")
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    if os.path.isdir(root):
-        return False
+    with open(root + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isdir(root):
+            return False
+        make_locked(pin, archives, root)
+    return True
+
+
+def make_locked(pin, archives, root):
+    """make_root's work, under its lock."""
     folder = os.path.dirname(root)
     for name in os.listdir(folder):
         if name.startswith(os.path.basename(root) + ".partial"):
@@ -204,7 +210,6 @@ def make_root(pin, archives, root):
         os.rename(partial, root)
     finally:
         shutil.rmtree(partial, ignore_errors=True)
-    return True
 
 
 # Mounts the root anew over a scratch layer, each path at its own path in it,
