@@ -4,6 +4,7 @@
 #
 # usage: wine_run.sh i686|x86_64 PREFIX PROGRAM.exe [ARGUMENT...]
 #        wine_run.sh i686|x86_64 PREFIX COMMAND [ARGUMENT...]
+#        wine_run.sh i686|x86_64 PREFIX serve|end   (a suite's Wine, kept up from start to end)
 # A .exe is started under the loader; any other command runs in Wine's
 # environment, with the loader in WINE.
 #
@@ -79,6 +80,29 @@ if [ ! -e "$WINEPREFIX/.made" ] || [ ! -L "$tree_drive" ]; then
 fi
 
 case "$1" in
+serve)
+    # One Windows process for a whole suite, holding nothing of the tests'
+    # (its output, and every descriptor a test runner leaves open, closed):
+    # so the server never ends between two cases, which a client that
+    # connects just then sees as "recvmsg: Connection reset by peer", and
+    # Wine's own processes, which the first client starts, hold no test's
+    # output open. It waits for a line that never comes, for 30 minutes at
+    # most; "end" ends it with the server.
+    /usr/bin/python3 - "$WINE" "$WINEPREFIX.serving" <<'PY'
+import subprocess, sys
+null = subprocess.DEVNULL
+waiting = subprocess.Popen(["sleep", "1800"], stdin=null, stdout=subprocess.PIPE, stderr=null, start_new_session=True)
+subprocess.Popen([sys.argv[1], "cmd.exe", "/c", "set /p _="], stdin=waiting.stdout, stdout=null, stderr=null,
+                 start_new_session=True)
+open(sys.argv[2], "w").write(f"{waiting.pid}\n")
+subprocess.run([sys.argv[1], "cmd.exe", "/c", "exit"], stdin=null, stdout=null, stderr=null, check=True)
+PY
+    ;;
+end)
+    wineserver -k 2> /dev/null || true
+    [ ! -s "$WINEPREFIX.serving" ] || kill "$(cat "$WINEPREFIX.serving")" 2> /dev/null || true
+    rm -f "$WINEPREFIX.serving"
+    ;;
 "$WINE_TREE"/*.exe | "$WINE_TREE"/*.EXE) exec "$WINE" "$(win_path "$1")" "${@:2}" ;;
 *.exe | *.EXE) exec "$WINE" "$@" ;;
 *) exec "$@" ;;

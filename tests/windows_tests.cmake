@@ -15,15 +15,12 @@ target_compile_options(unit_tests PRIVATE ${LAUNCHER_WARNINGS})
 target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
 target_link_options(unit_tests PRIVATE -static)
 
-# One Wine server serves the whole suite and is ended after it: a server that
-# ends itself 3 s after its last client can be ending just as the next one
-# connects ("recvmsg: Connection reset by peer"). It still goes 10 minutes
-# after the last client where the suite is cut short; one already serving
-# (status 2) serves.
-add_test(NAME ${SUITE}.wine_prefix COMMAND ${WINE_RUN} bash -c "wineserver -p600 < /dev/null > /dev/null 2>&1 || [ $? = 2 ]")
+# The prefix, and Wine kept up for the whole suite (wine_run.sh serve) and
+# ended after it.
+add_test(NAME ${SUITE}.wine_prefix COMMAND ${WINE_RUN} serve)
 set_tests_properties(${SUITE}.wine_prefix PROPERTIES FIXTURES_SETUP wine SKIP_RETURN_CODE 77)
-add_test(NAME ${SUITE}.wine_server_end COMMAND ${WINE_RUN} bash -c "wineserver -k || true")
-set_tests_properties(${SUITE}.wine_server_end PROPERTIES FIXTURES_CLEANUP wine SKIP_RETURN_CODE 77)
+add_test(NAME ${SUITE}.wine_end COMMAND ${WINE_RUN} end)
+set_tests_properties(${SUITE}.wine_end PROPERTIES FIXTURES_CLEANUP wine SKIP_RETURN_CODE 77)
 
 set(RUNTIME_TESTS "")
 foreach(codePage IN ITEMS 1252 932)
