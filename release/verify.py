@@ -21,7 +21,8 @@ the pin, with this machine's.
 Exit status: 0 reproduced, 1 not (naming the first difference), 2 refused in
 one line (not a launcher of this project, malformed, too large, a commit the
 clone does not vouch for, or no rebuild could be made), 3 cannot be checked
-here (no root of the pinned toolchain can be had: the line says why).
+here (no root of the pinned toolchain can be had, or no library the file
+is read with: the line says why).
 """
 import os
 import re
@@ -31,13 +32,21 @@ import subprocess
 import sys
 import tempfile
 
-import pycdlib
+# The file is read with Debian's libraries; without one nothing here can be
+# judged, which is not a difference (Debian names each python3-<module>).
+try:
+    import pycdlib
 
-import bounds
-import iso_image
-import pe_image
-import signature
-from shown import shown
+    import bounds
+    import iso_image
+    import pe_image
+    import signature
+    from shown import shown
+except ModuleNotFoundError as missing:
+    module = (missing.name or "").split(".")[0]
+    print(f"verify.sh: cannot be checked here: reading the file takes Python's {module}, which is not installed "
+          f"(Debian: python3-{module})", file=sys.stderr)
+    sys.exit(3)
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The caller's CFLAGS, LDFLAGS and the like never reach the rebuild.

@@ -396,6 +396,10 @@ PY
     else verified 1 "the shipped file was built outside the commit's pinned toolchain" "$work/rsa/setup.exe"; fi
     LAUNCHER_TOOLCHAIN=root LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" verified 3 "setup.exe: cannot be checked here: no " \
         --archive http://127.0.0.1:1/debian "$release/setup.exe"
+    # Nor is a machine without a library the file is read with (-S: no dist-packages, as on a bare Debian).
+    status=0 && /usr/bin/python3 -S "$SOURCE_DIR/release/verify.py" "$release/medium.iso" > "$work/verify.log" 2>&1 || status=$?
+    [ $status = 3 ] && grep -qxF "verify.sh: cannot be checked here: reading the file takes Python's pycdlib, which is not installed (Debian: python3-pycdlib)" \
+        "$work/verify.log" || fail "a missing library: $(cat "$work/verify.log")"
     sed 's/^\(package make \).*/\10-gone/' "$SOURCE_DIR/release/toolchain.lock" > "$work/gone.lock"
     status=0 && LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run "$work/gone.lock" \
         -- true 2> "$work/gone.log" || status=$?
