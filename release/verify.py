@@ -237,6 +237,8 @@ def rebuild(tree, facts, shipped, work, prefix):
     """The launcher built from tree with the branding of the shipped image,
     unsigned."""
     icon = os.path.join(work, "icon.ico")
+    if not shutil.which("wrestool"):
+        raise CannotCheck("reading the shipped icon takes wrestool, which is not installed (Debian: icoutils)")
     with open(icon, "wb") as file:
         found = run(["wrestool", "-x", "--type=14", "--name=1", shipped], stdout=file).returncode == 0
     settings = dict(facts["branding"], LAUNCHER_ICON=icon if found and os.path.getsize(icon) else "")
