@@ -409,6 +409,17 @@ PY
         -- true 2> "$work/gone.log" || status=$?
     [ $status = 125 ] && grep -qF "the pinned make 0-gone is not in http://" "$work/gone.log" &&
         [ -z "$(find "$work/roots" -mindepth 1 ! -name '*.lock')" ] || fail "a missing pinned version: $(cat "$work/gone.log")"
+    # A chroot of a plain folder has no mount point at /, so no mount made there can be kept private: that
+    # is no root to be had, said in one line (the folder here is /usr and the checkout bound into one).
+    if [ "$(id -u)" = 0 ]; then
+        mkdir -p "$work/chroot/usr" "$work/chroot/proc" "$work/chroot$SOURCE_DIR"
+        for link in bin lib lib64 sbin; do [ ! -e "/$link" ] || ln -s "usr/$link" "$work/chroot/$link"; done
+        status=0 && unshare --mount sh -c 'mount --rbind /usr "$1/usr" && mount --rbind "$2" "$1$2" && mount -t proc proc "$1/proc" &&
+            exec chroot "$1" /usr/bin/python3 "$2/release/toolchain.py" run "$2/release/toolchain.lock" -- true' \
+            sh "$work/chroot" "$SOURCE_DIR" > "$work/chroot.log" 2>&1 || status=$?
+        [ $status = 125 ] && grep -qxF "toolchain.py: the root's mounts cannot be kept private: / is not a mount point (in a chroot: bind-mount its folder on itself before entering it)" \
+            "$work/chroot.log" || fail "a chroot of a plain folder: exit status $status: $(cat "$work/chroot.log")"
+    fi
     (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
         verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
         grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
