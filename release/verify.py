@@ -53,6 +53,10 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HERMETIC = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.environ.get("HOME", "/"),
             "LC_ALL": "C.UTF-8"}
 PROGRAMS = (".exe", ".dll", ".sys", ".msi")
+# What reads the file and the commit here, outside any root, each with its
+# Debian package: git the clone, wrestool the icon, openssl the certificate
+# chains, osslsigncode an .msi's signature.
+TOOLS_HERE = {"git": "git", "wrestool": "icoutils", "openssl": "openssl", "osslsigncode": "osslsigncode"}
 # What ends a check cleanly: Ctrl-C, SIGTERM, and a closed terminal (SIGKILL
 # cannot be caught).
 STOPPING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -237,8 +241,6 @@ def rebuild(tree, facts, shipped, work, prefix):
     """The launcher built from tree with the branding of the shipped image,
     unsigned."""
     icon = os.path.join(work, "icon.ico")
-    if not shutil.which("wrestool"):
-        raise CannotCheck("reading the shipped icon takes wrestool, which is not installed (Debian: icoutils)")
     with open(icon, "wb") as file:
         found = run(["wrestool", "-x", "--type=14", "--name=1", shipped], stdout=file).returncode == 0
     settings = dict(facts["branding"], LAUNCHER_ICON=icon if found and os.path.getsize(icon) else "")
@@ -438,6 +440,11 @@ def main(arguments):
                      "something else" if os.path.exists(named) else None)
             raise Refused(f"{label}{shown(named)}: {other}, not a {kind}" if other else
                           f"{label}{shown(named)}: no such {kind}")
+    # Without one, nothing here can be judged, which is not a difference.
+    lacking = [(tool, package) for tool, package in TOOLS_HERE.items() if not shutil.which(tool)]
+    if lacking:
+        raise CannotCheck(f"{shown(path)}: cannot be checked here: it takes {lacking[0][0]}, which is not installed "
+                          f"(Debian: {lacking[0][1]})")
     for number in STOPPING:
         signal.signal(number, stop)
     work = tempfile.mkdtemp(prefix="verify-work-")

@@ -402,7 +402,7 @@ PY
         "$work/verify.log" || fail "a missing library: $(cat "$work/verify.log")"
     mkdir "$work/bare" && for tool in git dpkg dpkg-query dirname; do ln -s "$(command -v $tool)" "$work/bare/$tool"; done
     status=0 && PATH="$work/bare" /bin/bash "$SOURCE_DIR/release/verify.sh" "$release/setup.exe" > "$work/verify.log" 2>&1 || status=$?
-    [ $status = 3 ] && grep -qF "cannot be checked here: reading the shipped icon takes wrestool, which is not installed (Debian: icoutils)" \
+    [ $status = 3 ] && grep -qF "setup.exe: cannot be checked here: it takes wrestool, which is not installed (Debian: icoutils)" \
         "$work/verify.log" || fail "no wrestool: $(cat "$work/verify.log")"
     sed 's/^\(package make \).*/\10-gone/' "$SOURCE_DIR/release/toolchain.lock" > "$work/gone.lock"
     status=0 && LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run "$work/gone.lock" \
