@@ -19,7 +19,7 @@ LAUNCHER_TOOLCHAIN_ARCHIVE, by default Debian's own mirror and its
 security archive), never with another version than the pinned one; making
 it takes root, so run asks sudo where it is not root.
 Exit status 125, with one line: no root can be had here (no pin, a pinned
-version the archive lacks, no mmdebstrap, no root).
+version the archive lacks, no mmdebstrap, no root, no mount point at /).
 """
 import fcntl
 import hashlib
@@ -239,7 +239,25 @@ exec chroot --userspec="$user" "$scratch/root" env -i PATH=/usr/bin:/bin HOME=/t
 '''
 
 
+def unshared_mounts():
+    """Why the mounts a root takes cannot be kept from the rest of the
+    machine here, None where they can: unshare makes every mount below /
+    private, which takes / to be a mount point, and a chroot of a plain
+    folder has none there."""
+    try:
+        with open("/proc/self/mountinfo", "rb") as file:
+            points = [line.split()[4] for line in file]
+    except OSError as error:
+        return f"/proc is not mounted ({error.strerror})"
+    if b"/" not in points:
+        return "/ is not a mount point (in a chroot: bind-mount its folder on itself before entering it)"
+    return None
+
+
 def run(pin, archives, paths, command, user):
+    unshared = unshared_mounts()
+    if unshared:
+        raise Cannot(f"the root's mounts cannot be kept private: {unshared}")
     key = hashlib.sha256(pin["bytes"] + b"\0" + archives.encode()).hexdigest()[:16]
     folder = os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS") or ROOTS
     os.makedirs(folder, exist_ok=True)

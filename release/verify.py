@@ -21,7 +21,8 @@ the pin, with this machine's.
 Exit status: 0 reproduced, 1 not (naming the first difference), 2 refused in
 one line (not a launcher of this project, malformed, too large, a commit the
 clone does not vouch for, or no rebuild could be made), 3 cannot be checked
-here (no root of the pinned toolchain can be had: the line says why).
+here (no root of the pinned toolchain can be had, or no library the file
+is read with: the line says why).
 """
 import os
 import re
@@ -31,19 +32,31 @@ import subprocess
 import sys
 import tempfile
 
-import pycdlib
+# The file is read with Debian's libraries; without one nothing here can be
+# judged, which is not a difference (Debian names each python3-<module>).
+try:
+    import pycdlib
 
-import bounds
-import iso_image
-import pe_image
-import signature
-from shown import shown
+    import bounds
+    import iso_image
+    import pe_image
+    import signature
+    from shown import shown
+except ModuleNotFoundError as missing:
+    module = (missing.name or "").split(".")[0]
+    print(f"verify.sh: cannot be checked here: reading the file takes Python's {module}, which is not installed "
+          f"(Debian: python3-{module})", file=sys.stderr)
+    sys.exit(3)
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The caller's CFLAGS, LDFLAGS and the like never reach the rebuild.
 HERMETIC = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.environ.get("HOME", "/"),
             "LC_ALL": "C.UTF-8"}
 PROGRAMS = (".exe", ".dll", ".sys", ".msi")
+# What reads the file and the commit here, outside any root, each with its
+# Debian package: git the clone, wrestool the icon, openssl the certificate
+# chains, osslsigncode an .msi's signature.
+TOOLS_HERE = {"git": "git", "wrestool": "icoutils", "openssl": "openssl", "osslsigncode": "osslsigncode"}
 # What ends a check cleanly: Ctrl-C, SIGTERM, and a closed terminal (SIGKILL
 # cannot be caught).
 STOPPING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -427,6 +440,11 @@ def main(arguments):
                      "something else" if os.path.exists(named) else None)
             raise Refused(f"{label}{shown(named)}: {other}, not a {kind}" if other else
                           f"{label}{shown(named)}: no such {kind}")
+    # Without one, nothing here can be judged, which is not a difference.
+    lacking = [(tool, package) for tool, package in TOOLS_HERE.items() if not shutil.which(tool)]
+    if lacking:
+        raise CannotCheck(f"{shown(path)}: cannot be checked here: it takes {lacking[0][0]}, which is not installed "
+                          f"(Debian: {lacking[0][1]})")
     for number in STOPPING:
         signal.signal(number, stop)
     work = tempfile.mkdtemp(prefix="verify-work-")

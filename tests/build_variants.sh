@@ -396,11 +396,30 @@ PY
     else verified 1 "the shipped file was built outside the commit's pinned toolchain" "$work/rsa/setup.exe"; fi
     LAUNCHER_TOOLCHAIN=root LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" verified 3 "setup.exe: cannot be checked here: no " \
         --archive http://127.0.0.1:1/debian "$release/setup.exe"
+    # Nor is a machine without a library the file is read with (-S: no dist-packages, as on a bare Debian).
+    status=0 && /usr/bin/python3 -S "$SOURCE_DIR/release/verify.py" "$release/medium.iso" > "$work/verify.log" 2>&1 || status=$?
+    [ $status = 3 ] && grep -qxF "verify.sh: cannot be checked here: reading the file takes Python's pycdlib, which is not installed (Debian: python3-pycdlib)" \
+        "$work/verify.log" || fail "a missing library: $(cat "$work/verify.log")"
+    mkdir "$work/bare" && for tool in git dpkg dpkg-query dirname; do ln -s "$(command -v $tool)" "$work/bare/$tool"; done
+    status=0 && PATH="$work/bare" /bin/bash "$SOURCE_DIR/release/verify.sh" "$release/setup.exe" > "$work/verify.log" 2>&1 || status=$?
+    [ $status = 3 ] && grep -qF "setup.exe: cannot be checked here: it takes wrestool, which is not installed (Debian: icoutils)" \
+        "$work/verify.log" || fail "no wrestool: $(cat "$work/verify.log")"
     sed 's/^\(package make \).*/\10-gone/' "$SOURCE_DIR/release/toolchain.lock" > "$work/gone.lock"
     status=0 && LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run "$work/gone.lock" \
         -- true 2> "$work/gone.log" || status=$?
     [ $status = 125 ] && grep -qF "the pinned make 0-gone is not in http://" "$work/gone.log" &&
         [ -z "$(find "$work/roots" -mindepth 1 ! -name '*.lock')" ] || fail "a missing pinned version: $(cat "$work/gone.log")"
+    # A chroot of a plain folder has no mount point at /, so no mount made there can be kept private: that
+    # is no root to be had, said in one line (the folder here is /usr and the checkout bound into one).
+    if [ "$(id -u)" = 0 ]; then
+        mkdir -p "$work/chroot/usr" "$work/chroot/proc" "$work/chroot$SOURCE_DIR"
+        for link in bin lib lib64 sbin; do [ ! -e "/$link" ] || ln -s "usr/$link" "$work/chroot/$link"; done
+        status=0 && unshare --mount sh -c 'mount --rbind /usr "$1/usr" && mount --rbind "$2" "$1$2" && mount -t proc proc "$1/proc" &&
+            exec chroot "$1" /usr/bin/python3 "$2/release/toolchain.py" run "$2/release/toolchain.lock" -- true' \
+            sh "$work/chroot" "$SOURCE_DIR" > "$work/chroot.log" 2>&1 || status=$?
+        [ $status = 125 ] && grep -qxF "toolchain.py: the root's mounts cannot be kept private: / is not a mount point (in a chroot: bind-mount its folder on itself before entering it)" \
+            "$work/chroot.log" || fail "a chroot of a plain folder: exit status $status: $(cat "$work/chroot.log")"
+    fi
     (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
         verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
         grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
