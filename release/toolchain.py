@@ -10,14 +10,16 @@ usage: toolchain.py check LOCK
 check says in one line whether this machine's packages are exactly the
 pinned ones, naming the first that differs: exit status 0 they are, 1 not.
 run runs COMMAND in the root made from the pin (made once, then kept in
-LAUNCHER_TOOLCHAIN_ROOTS, /var/tmp/launcher-toolchains by default, keyed
+LAUNCHER_TOOLCHAIN_ROOTS, /var/tmp/launcher-toolchains by default, or
+/var/tmp/launcher-toolchains-UID for a user but root, keyed
 by the pin and the archive), as the caller's user, with each PATH at its
 own path there (--read ones read-only) and nothing else of this machine;
 what it writes elsewhere in the root goes with it. Its exit status is the
 command's. The root is made from ARCHIVES (a ;-list of Debian archives,
 LAUNCHER_TOOLCHAIN_ARCHIVE, by default Debian's own mirror and its
 security archive), never with another version than the pinned one; making
-it takes root, so run asks sudo where it is not root.
+and entering it takes root, or a user namespace with this user's
+subordinate ids (/etc/subuid, uidmap), else run asks sudo.
 Exit status 125, with one line: no root can be had here (no pin, a pinned
 version the archive lacks, no mmdebstrap, no root, no mount point at /).
 """
@@ -25,6 +27,7 @@ import fcntl
 import hashlib
 import os
 import re
+import shlex
 import shutil
 import signal
 import subprocess
@@ -133,9 +136,10 @@ def sources(pin, archives):
 
 def tool(command, **options):
     """A tool in a mount and process namespace of its own, which it cannot
-    outlive, with what it printed; stopped with this process."""
-    process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", "unshare", "--mount", "--pid", "--fork",
-                                "--kill-child", *command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+    outlive, with what it printed; stopped with this process. (Without
+    privileges, mmdebstrap makes its own, in a user namespace.)"""
+    own = ["unshare", "--mount", "--pid", "--fork", "--kill-child"] if privileged() else []
+    process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", *own, *command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                text=True, errors="replace", start_new_session=True, **options)
     try:
         out, _ = process.communicate()
@@ -146,12 +150,33 @@ def tool(command, **options):
     return process.returncode, out
 
 
-def missing(pin, root):
-    """The pinned packages the root's archive does not offer at their version."""
-    import apt  # python3-apt, read against the root's own lists
-    cache = apt.Cache(rootdir=root)
-    return [(name, version) for name, version in pin["packages"]
-            if name not in cache or not any(offered.version == version for offered in cache[name].versions)]
+# Run by mmdebstrap once the base system is in (where the root's own lists
+# are): the pinned NAME=VERSION pairs the archive does not offer, told on a
+# line of their own, and then no package is installed. Given whole, since the
+# hook may not see this file (in mmdebstrap's namespace, as another user).
+MISSING = """
+import sys, apt
+cache = apt.Cache(rootdir=sys.argv[1])
+gone = [pair for pair in sys.argv[2:] if pair.split("=")[0] not in cache or
+        not any(offered.version == pair.split("=", 1)[1] for offered in cache[pair.split("=")[0]].versions)]
+if gone:
+    print("pinned versions missing:", *gone)
+    sys.exit(1)
+"""
+
+
+def privileged():
+    return os.geteuid() == 0
+
+
+def remove(path):
+    """A root or a part of one; one made without privileges is owned by this
+    user's subordinate ids, and removed as them."""
+    if privileged() or not os.path.exists(path):
+        shutil.rmtree(path, ignore_errors=True)
+    else:
+        subprocess.run(["unshare", "--map-auto", "--map-root-user", "rm", "-rf", "--one-file-system", "--", path],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def make_root(pin, archives, root):
@@ -167,36 +192,33 @@ def make_root(pin, archives, root):
 
 
 def make_locked(pin, archives, root):
-    """make_root's work, under its lock."""
+    """make_root's work, under its lock: as root, or in a user namespace of
+    this user's subordinate ids (mmdebstrap's unshare mode)."""
     folder = os.path.dirname(root)
     for name in os.listdir(folder):
         if name.startswith(os.path.basename(root) + ".partial"):
-            shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
+            remove(os.path.join(folder, name))
     if not shutil.which("mmdebstrap"):
         raise Cannot("making the root takes mmdebstrap, which is not installed (Debian: mmdebstrap)")
     partial = f"{root}.partial-{os.getpid()}"
     print(f"toolchain: making the root {root} (once)", file=sys.stderr, flush=True)
+    wanted = [f"{name}={version}" for name, version in pin["packages"]]
+    check = " ".join(["/usr/bin/python3", "-c", shlex.quote(MISSING), '"$1"', *map(shlex.quote, wanted)])
     try:
-        status, out = tool(["mmdebstrap", "--mode=root", "--variant=minbase", "--skip=cleanup/apt/lists",
+        status, out = tool(["mmdebstrap", f"--mode={'root' if privileged() else 'unshare'}", "--variant=minbase",
                             "--aptopt=Acquire::Retries 3", "--aptopt=Acquire::http::Timeout 60",
+                            f"--essential-hook={check}", "--include=" + ",".join(wanted + UNPINNED),
                             pin["release"], partial, *sources(pin, archives)])
+        gone = next((line.split()[3:] for line in out.splitlines() if line.startswith("pinned versions missing:")), [])
+        if gone:
+            name, version = gone[0].split("=", 1)
+            raise Cannot(f"the pinned {name} {version} is not in {archives}"
+                         + (f" (nor {len(gone) - 1} more)" if len(gone) > 1 else "")
+                         + f": take an archive as of {pin['snapshot']}, such as snapshot.debian.org's, "
+                         "in LAUNCHER_TOOLCHAIN_ARCHIVE or --archive")
         if status:
             said = [line for line in out.splitlines() if line.startswith(("E:", "W:"))] or out.splitlines()[-1:]
             raise Cannot(f"no {pin['release']} root could be made from {archives}: {' '.join(said[:1])[:300]}")
-        lacking = missing(pin, partial)
-        if lacking:
-            raise Cannot(f"the pinned {lacking[0][0]} {lacking[0][1]} is not in {archives}"
-                         + (f" (nor {len(lacking) - 1} more)" if len(lacking) > 1 else "")
-                         + f": take an archive as of {pin['snapshot']}, such as snapshot.debian.org's, "
-                         "in LAUNCHER_TOOLCHAIN_ARCHIVE or --archive")
-        wanted = [f"{name}={version}" for name, version in pin["packages"]] + UNPINNED
-        status, out = tool(["sh", "-c", 'root=$1 && shift && mount -t proc proc "$root/proc" && '
-                            'mount --rbind /dev "$root/dev" && exec chroot "$root" "$@"', "sh", partial, "env", "-i", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
-                            "DEBIAN_FRONTEND=noninteractive", "apt-get", "install", "-y", "-q",
-                            "--no-install-recommends", *wanted])
-        if status:
-            said = [line for line in out.splitlines() if line.startswith("E:")] or out.splitlines()[-1:]
-            raise Cannot(f"the pinned packages cannot be installed: {' '.join(said[:2])[:300]}")
         here = {}
         listed = subprocess.run(["dpkg-query", f"--admindir={partial}/var/lib/dpkg", "-W", "-f=${Package} ${Version}\n"],
                                 capture_output=True, text=True).stdout
@@ -205,11 +227,9 @@ def make_locked(pin, archives, root):
         for name, version in pin["packages"]:
             if here.get(name) != version:
                 raise Cannot(f"the root has {name} {here.get(name)}, not the pinned {version}")
-        shutil.rmtree(os.path.join(partial, "var/lib/apt/lists"))
-        shutil.rmtree(os.path.join(partial, "var/cache/apt"))
         os.rename(partial, root)
     finally:
-        shutil.rmtree(partial, ignore_errors=True)
+        remove(partial)
 
 
 # Mounts the root anew over a scratch layer, each path at its own path in it,
@@ -254,12 +274,18 @@ def unshared_mounts():
     return None
 
 
+def roots_folder():
+    """Where roots are kept: a user's own below /var/tmp, since those made
+    without privileges are owned by that user's subordinate ids."""
+    return os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS") or (ROOTS if privileged() else f"{ROOTS}-{os.getuid()}")
+
+
 def run(pin, archives, paths, command, user):
     unshared = unshared_mounts()
     if unshared:
         raise Cannot(f"the root's mounts cannot be kept private: {unshared}")
     key = hashlib.sha256(pin["bytes"] + b"\0" + archives.encode()).hexdigest()[:16]
-    folder = os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS") or ROOTS
+    folder = roots_folder()
     os.makedirs(folder, exist_ok=True)
     root = os.path.join(folder, f"toolchain-{pin['release']}-{key}")
     if make_root(pin, archives, root):
@@ -271,9 +297,12 @@ def run(pin, archives, paths, command, user):
     scratch = f"{root}.run-{os.getpid()}"
     os.mkdir(scratch)
     mounts = [word for mode, path in paths for word in (mode, os.path.abspath(path))]
-    process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", "unshare", "--mount", "--pid", "--fork",
-                                "--kill-child", "sh", "-c", INSIDE, "sh", root, scratch, user, os.getcwd(), *mounts, "--",
-                                *command])
+    # Without privileges, in a user namespace whose root is this user (and
+    # whose other ids are its subordinate ones, which own the root's files).
+    unprivileged = [] if privileged() else ["--user", "--map-auto", "--map-root-user"]
+    process = subprocess.Popen(["setpriv", "--pdeathsig", "SIGKILL", "unshare", *unprivileged, "--mount", "--pid",
+                                "--fork", "--kill-child", "sh", "-c", INSIDE, "sh", root, scratch,
+                                user if privileged() else "0:0", os.getcwd(), *mounts, "--", *command])
     try:
         return process.wait()
     except BaseException:
@@ -310,11 +339,14 @@ def main(arguments):
     if len(rest) < 2:
         raise Cannot("run names no command")
     sources(pin, archives)
-    if os.geteuid() != 0:
-        # Making a root and mounting in it take root; the command still runs as the caller.
+    if not privileged() and subprocess.run(["unshare", "--map-auto", "--map-root-user", "true"],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+        # Making a root and mounting in it take root, or a user namespace with
+        # subordinate ids; the command still runs as the caller.
         if not shutil.which("sudo"):
-            raise Cannot("building in the pinned root takes root, and sudo is not installed")
-        roots = os.path.abspath(os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS") or ROOTS)
+            raise Cannot("building in the pinned root takes root, or user namespaces with subordinate ids "
+                         "(/etc/subuid and uidmap), and neither sudo nor they are here")
+        roots = os.path.abspath(roots_folder())
         os.execvp("sudo", ["sudo", "--", "env", f"LAUNCHER_TOOLCHAIN_ROOTS={roots}", "/usr/bin/python3",
                            os.path.abspath(__file__), "run", os.path.abspath(arguments[1]),
                            "--archive", archives, "--user", user,

@@ -60,7 +60,7 @@ wait_for_line() {  # file, line
 expect_started() {
     local log="${1%.exe}.log"
     wait_for_line "$log" "${3:+$3 }command line: $2" ||
-        fail "expected the installer started as [$2]; log: $(cat "$log" 2>/dev/null || echo none)"
+        fail "expected the installer started as [$2]; log: $(cat "$log" 2>/dev/null || echo none); the launcher's exit status $status"
     [ "$status" = "${expected_status:-0x00000000}" ] || fail "exit status $status, expected ${expected_status:-0x00000000}"
 }
 
