@@ -18,7 +18,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
 
 packages=(cmake make g++ git clang llvm googletest python3 shellcheck
     mingw-w64 wine locales icoutils osslsigncode openssl xorriso python3-pycdlib python3-pefile
-    python3-asn1crypto python3-cryptography mmdebstrap softhsm2 opensc libengine-pkcs11-openssl sbsigntool
+    python3-asn1crypto python3-cryptography mmdebstrap uidmap softhsm2 opensc libengine-pkcs11-openssl sbsigntool
     pesign libnss3-tools)
 windows_packages=(cmake make git googletest python3 mingw-w64 wine locales)
 [ "${1:-}" != windows ] || packages=("${windows_packages[@]}")
