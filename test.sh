@@ -39,6 +39,7 @@ elif ! wine32_installed; then
         "(cmake/install-deps.sh said why above); the runtime suite runs for the 64-bit build, and" \
         "the 32-bit one and windows-x64.e2e.shipped_i686 show as skipped"
 else
+    # shellcheck disable=SC2154 # host_arch.sh sets it
     echo "== 64-bit only ($host_32bit_reason): the runtime suite runs for the 64-bit build;" \
         "the 32-bit one shows as skipped, and windows-x64.e2e.shipped_i686 runs the shipped" \
         "32-bit setup.exe under emulation where root can register it"

@@ -44,6 +44,7 @@ i686)
     # shellcheck source=cmake/host_arch.sh
     source "$(dirname "${BASH_SOURCE[0]}")/host_arch.sh"
     if ! windows_i686_runs; then
+        # shellcheck disable=SC2154 # host_arch.sh sets it
         echo "skipped: the 32-bit build does not run here: $host_32bit_reason"
         exit 77
     fi
