@@ -104,7 +104,8 @@ def difference(pin):
     here = installed([name for name, _ in pin["packages"]])
     for name, version in pin["packages"]:
         if here[name] != version:
-            return f"{name} is {here[name]}" if here[name] else f"{name} is not installed", version
+            return (f"{name} is {here[name]}, not the pinned {version}" if here[name] else
+                    f"{name} is not installed (pinned: {version})")
     return None
 
 
@@ -114,8 +115,7 @@ def check(pin):
     if differs is None:
         print(f"toolchain: this machine's own, exactly the pinned one ({where}, {len(pin['packages'])} packages)")
         return 0
-    print(f"toolchain: a root made from the pin ({where}), since this machine's {differs[0]}, "
-          f"not the pinned {differs[1]}")
+    print(f"toolchain: a root made from the pin ({where}), since this machine's {differs}")
     return 1
 
 
