@@ -179,6 +179,19 @@ def remove(path):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def unpinned(pin, root):
+    """The first pinned package the root has not at its pinned version, in
+    words; None where it has every one."""
+    here = {}
+    listed = subprocess.run(["dpkg-query", f"--admindir={root}/var/lib/dpkg", "-W", "-f=${Package} ${Version}\n"],
+                            capture_output=True, text=True).stdout
+    for line in listed.splitlines():
+        here.setdefault(*line.split(" ", 1))
+    return next((f"{name} {here[name]}, not the pinned {version}" if name in here else
+                 f"no {name}, which the pin holds at {version}"
+                 for name, version in pin["packages"] if here.get(name) != version), None)
+
+
 def make_root(pin, archives, root):
     """The root, made where it is not there yet: every pinned package at its
     version, or nothing. A root is only ever whole; what a run cut short
@@ -219,14 +232,9 @@ def make_locked(pin, archives, root):
         if status:
             said = [line for line in out.splitlines() if line.startswith(("E:", "W:"))] or out.splitlines()[-1:]
             raise Cannot(f"no {pin['release']} root could be made from {archives}: {' '.join(said[:1])[:300]}")
-        here = {}
-        listed = subprocess.run(["dpkg-query", f"--admindir={partial}/var/lib/dpkg", "-W", "-f=${Package} ${Version}\n"],
-                                capture_output=True, text=True).stdout
-        for line in listed.splitlines():
-            here.setdefault(*line.split(" ", 1))
-        for name, version in pin["packages"]:
-            if here.get(name) != version:
-                raise Cannot(f"the root has {name} {here.get(name)}, not the pinned {version}")
+        unlike = unpinned(pin, partial)
+        if unlike:
+            raise Cannot(f"the root has {unlike}")
         os.rename(partial, root)
     finally:
         remove(partial)
@@ -290,6 +298,11 @@ def run(pin, archives, paths, command, user):
     root = os.path.join(folder, f"toolchain-{pin['release']}-{key}")
     if make_root(pin, archives, root):
         print(f"toolchain: made the root {root}", file=sys.stderr, flush=True)
+    # A root kept from before is used only while it still holds the pin: one
+    # changed since (by hand, or by another tool) is not built in.
+    unlike = unpinned(pin, root)
+    if unlike:
+        raise Cannot(f"the root {root} has {unlike}: it was changed after it was made; remove it to have it made again")
     # A run's scratch folder, and any of a run that was killed.
     for name in os.listdir(folder):
         if name.startswith(os.path.basename(root) + ".run-") and not os.path.exists(f"/proc/{name.rsplit('-', 1)[1]}"):
@@ -354,6 +367,9 @@ def main(arguments):
                            *rest])
     for number in STOPPING:
         signal.signal(number, stop)
+    # chroot, and what mmdebstrap runs, are in sbin, which a caller's PATH
+    # (a CI job's, env -i's) may lack.
+    os.environ["PATH"] = "/usr/sbin:/usr/bin:/sbin:/bin"
     return run(pin, archives, paths, rest[1:], user)
 
 

@@ -420,6 +420,15 @@ PY
         [ $status = 125 ] && grep -qxF "toolchain.py: the root's mounts cannot be kept private: / is not a mount point (in a chroot: bind-mount its folder on itself before entering it)" \
             "$work/chroot.log" || fail "a chroot of a plain folder: exit status $status: $(cat "$work/chroot.log")"
     fi
+    # A kept root that no longer holds the pin (changed since it was made) is not built in.
+    kept="$work/roots/toolchain-bookworm-$(/usr/bin/python3 -c 'import hashlib, sys
+print(hashlib.sha256(open(sys.argv[1], "rb").read() + b"\0" + sys.argv[2].encode()).hexdigest()[:16])' \
+        "$SOURCE_DIR/release/toolchain.lock" file:/nowhere)"
+    mkdir -p "$kept/var/lib/dpkg" && : > "$kept/var/lib/dpkg/status"
+    status=0 && LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run \
+        "$SOURCE_DIR/release/toolchain.lock" --archive file:/nowhere -- true 2> "$work/kept.log" || status=$?
+    [ $status = 125 ] && grep -qF "it was changed after it was made" "$work/kept.log" || fail "a changed root: $(cat "$work/kept.log")"
+    rm -r "$kept"
     (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
         verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
         grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
