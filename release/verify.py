@@ -60,6 +60,8 @@ TOOLS_HERE = {"git": "git", "wrestool": "icoutils", "openssl": "openssl", "ossls
 # What ends a check cleanly: Ctrl-C, SIGTERM, and a closed terminal (SIGKILL
 # cannot be caught).
 STOPPING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+# Seconds a tool is given to end on SIGTERM when the check is stopped.
+STOP_GRACE = 30
 
 
 class Refused(Exception):
@@ -92,8 +94,19 @@ def run(command, **options):
     try:
         out, err = process.communicate()
     except BaseException:
-        os.killpg(process.pid, signal.SIGKILL)
-        process.wait()
+        # SIGTERM first, which toolchain.py ends on as it should, removing a
+        # root it was making; SIGKILL what is left after a while.
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+            process.wait(timeout=STOP_GRACE)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+        finally:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            process.wait()
         raise
     return subprocess.CompletedProcess(command, process.returncode, out, err)
 
