@@ -60,6 +60,7 @@ def read_lock(path):
     """The pin: its release, its snapshot date and its packages, each
     [name, version]; a line of any other shape refuses the whole."""
     pin = {"release": None, "snapshot": None, "packages": []}
+    named = set()  # (a hostile pin may name many: each is looked up once)
     try:
         with open(path, "rb") as file:
             pin["bytes"] = file.read()
@@ -75,8 +76,9 @@ def read_lock(path):
                 re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", words[1])):
             pin[words[0]] = words[1]
         elif words[0] == "package" and len(words) == 3 and NAME.fullmatch(words[1]) and VERSION.fullmatch(words[2]) \
-                and words[1] not in (name for name, _ in pin["packages"]):
+                and words[1] not in named:
             pin["packages"].append(words[1:])
+            named.add(words[1])
         else:
             raise Cannot(f"{path}, line {number}: not a line of a pin: {line[:80]!r}")
     if not pin["release"] or not pin["snapshot"] or not pin["packages"]:
@@ -88,12 +90,14 @@ def installed(names):
     """This machine's version of each package, None where it has none; of a
     package installed for several architectures, the machine's own."""
     native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
-    listed = subprocess.run(["dpkg-query", "-W", "-f=${Package}\t${Architecture}\t${db:Status-Abbrev}\t${Version}\n",
-                             *names], capture_output=True, text=True).stdout
-    versions = {}
+    # Every package listed, the pinned picked out: a pin's names on dpkg-query's
+    # command line could be more than a command line holds.
+    listed = subprocess.run(["dpkg-query", "-W", "-f=${Package}\t${Architecture}\t${db:Status-Abbrev}\t${Version}\n"],
+                            capture_output=True, text=True).stdout
+    wanted, versions = set(names), {}
     for line in listed.splitlines():
         name, arch, status, version = line.split("\t")
-        if status.startswith("ii") and (arch in (native, "all") or name not in versions):
+        if name in wanted and status.startswith("ii") and (arch in (native, "all") or name not in versions):
             versions[name] = version
     return {name: versions.get(name) for name in names}
 

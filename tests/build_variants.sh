@@ -404,6 +404,20 @@ PY
     status=0 && PATH="$work/bare" /bin/bash "$SOURCE_DIR/release/verify.sh" "$release/setup.exe" > "$work/verify.log" 2>&1 || status=$?
     [ $status = 3 ] && grep -qF "setup.exe: cannot be checked here: it takes wrestool, which is not installed (Debian: icoutils)" \
         "$work/verify.log" || fail "no wrestool: $(cat "$work/verify.log")"
+    # A commit's pin is read strictly, whatever it holds: exit status, what check says (a row a pin).
+    while IFS='|' read -r expected said lines; do
+        printf 'release bookworm\nsnapshot 2026-12-11T04:33:14Z\n%b' "${lines#many}" > "$work/hostile.lock"
+        [ "$lines" != many ] || /usr/bin/python3 -c 'for n in range(200000): print(f"package p{n:06d} 1")' >> "$work/hostile.lock"
+        status=0 && /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" check "$work/hostile.lock" > "$work/hostile.log" 2>&1 ||
+            status=$?
+        [ $status = "$expected" ] && grep -qF -- "$said" "$work/hostile.log" || fail "pin ${lines}: $(cat "$work/hostile.log")"
+    done <<'ROWS'
+125|not a line of a pin: 'package make 4.3-4.1 --yes'|package make 4.3-4.1 --yes\n
+125|not a line of a pin: 'package make 4.3-4.1'|package make 4.3-4.1\npackage make 4.3-4.1\n
+125|not a line of a pin: 'package -o=x 1'|package -o=x 1\n
+125|not a line of a pin: 'release ../sid'|release ../sid\npackage make 4.3-4.1\n
+1|since this machine's p000000 is not installed (pinned: 1)|many
+ROWS
     sed 's/^\(package make \).*/\10-gone/' "$SOURCE_DIR/release/toolchain.lock" > "$work/gone.lock"
     status=0 && LAUNCHER_TOOLCHAIN_ROOTS="$work/roots" /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run "$work/gone.lock" \
         -- true 2> "$work/gone.log" || status=$?
