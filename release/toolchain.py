@@ -313,7 +313,10 @@ def run(pin, archives, paths, command, user):
             shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
     scratch = f"{root}.run-{os.getpid()}"
     os.mkdir(scratch)
-    mounts = [word for mode, path in paths for word in (mode, os.path.abspath(path))]
+    # A folder before what is below it, so that a read-only path below a
+    # written one (the sources inside the build folder) stays read-only.
+    ordered = sorted(((mode, os.path.abspath(path)) for mode, path in paths), key=lambda named: named[1].count("/"))
+    mounts = [word for named in ordered for word in named]
     # Without privileges, in a user namespace whose root is this user (and
     # whose other ids are its subordinate ones, which own the root's files).
     unprivileged = [] if privileged() else ["--user", "--map-auto", "--map-root-user"]

@@ -443,6 +443,10 @@ print(hashlib.sha256(open(sys.argv[1], "rb").read() + b"\0" + sys.argv[2].encode
         "$SOURCE_DIR/release/toolchain.lock" --archive file:/nowhere -- true 2> "$work/kept.log" || status=$?
     [ $status = 125 ] && grep -qF "it was changed after it was made" "$work/kept.log" || fail "a changed root: $(cat "$work/kept.log")"
     rm -r "$kept"
+    # The sources inside the build folder are still read-only in the root, the build folder written.
+    mkdir -p "$work/nest/src" && /usr/bin/python3 "$SOURCE_DIR/release/toolchain.py" run "$SOURCE_DIR/release/toolchain.lock" \
+        --read "$work/nest/src" --write "$work/nest" -- sh -c '! touch "$0/src/x" 2> /dev/null && touch "$0/y"' "$work/nest" &&
+        [ -f "$work/nest/y" ] && [ ! -e "$work/nest/src/x" ] || fail "the sources inside the build folder were written in the root"
     (cd "$work/source" && cmake --workflow --preset atlas-deployment) > "$work/release.log" 2>&1 &&
         verified 0 "rebuilding: preset windows, a deployment build" "$work/source/build/atlas-deployment/setup.exe" &&
         grep -qF "reproduced: the shipped" "$work/verify.log" || fail "the deployment release: $(tail -3 "$work/release.log")"
