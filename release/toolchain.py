@@ -366,6 +366,13 @@ def main(arguments):
         if not shutil.which("sudo"):
             raise Cannot("building in the pinned root takes root, or user namespaces with subordinate ids "
                          "(/etc/subuid and uidmap), and neither sudo nor they are here")
+        # sudo asked first on its own (where it needs a password), so that its
+        # refusal, without a terminal or the right, is told apart from the command's failure.
+        if subprocess.run(["sudo", "-n", "true"], capture_output=True).returncode:
+            asked = subprocess.run(["sudo", "-v"], stderr=subprocess.PIPE, text=True, errors="replace")
+            if asked.returncode:
+                said = asked.stderr.strip().splitlines()
+                raise Cannot(f"building in the pinned root takes root, and sudo refused: {said[-1] if said else asked.returncode}")
         roots = os.path.abspath(roots_folder())
         os.execvp("sudo", ["sudo", "--", "env", f"LAUNCHER_TOOLCHAIN_ROOTS={roots}", "/usr/bin/python3",
                            os.path.abspath(__file__), "run", os.path.abspath(arguments[1]),
