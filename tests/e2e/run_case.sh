@@ -28,8 +28,8 @@ make_tree() {
 
 # Starts the launcher with the exact command line $1 (bytes in the active
 # code page), optionally from the current directory $2 (a Unix path, or a
-# Windows one), with STARTER_APP the program CreateProcessA is given; sets status and
-# elapsed. start_wide: $1 in UTF-8, started as a wide command line, as the
+# Windows one), with STARTER_APP the program CreateProcessA is given; sets
+# status. start_wide: $1 in UTF-8, started as a wide command line, as the
 # shell starts programs. With STARTER_FAULT set, that import of the launcher
 # fails with ERROR_ELEVATION_REQUIRED.
 start() { run_starter "" "$@"; }
@@ -44,7 +44,6 @@ run_starter() {
         "$(win_path "$work/command_line")" ${folder:+"$folder"} > "$out" 2> "$work/starter.err" ||
         fail "the starter failed: $(cat "$out" "$work/starter.err")"
     status=$(sed -n 's/^exit //p' "$out" | tr -d '\r')
-    elapsed=$(sed -n 's/^elapsed \([0-9]*\) ms.*/\1/p' "$out")
 }
 
 wait_for_line() {  # file, line
@@ -261,7 +260,6 @@ busy_installer)
     log="$tree/windows/setup/setup.log"
     expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree")"
     ! grep -qx finished "$log" || fail "the launcher ended only after the installer"
-    [ "$elapsed" -lt 3000 ] || fail "the launcher took $elapsed ms"
     wait_for_line "$log" finished || fail "the installer never finished"
     ;;
 deploy_arguments)
@@ -319,8 +317,8 @@ deploy_exit_codes)
         expected_status=$(printf '0x%08X' "$PROBE_EXIT")
         start "\"$(win_path "$tree")\\setup.exe\" /S"
         expect_started "$tree/windows/setup/setup.exe" "$(installer_of "$tree") /S"
-        [ $code != busy ] || { grep -qx finished "$tree/windows/setup/setup.log" && [ "$elapsed" -ge 1500 ]; } ||
-            fail "the launcher ended after $elapsed ms, before the installer"
+        [ $code != busy ] || grep -qx finished "$tree/windows/setup/setup.log" ||
+            fail "the launcher ended before the installer"
         rm "$tree/windows/setup/setup.log"
     done
     ;;
