@@ -3,12 +3,13 @@
 whether this machine has it, and a root made from it to build in where it
 has not. Run it with Debian's /usr/bin/python3 (python3-apt).
 
-usage: toolchain.py check LOCK
+usage: toolchain.py check LOCK [--root]
        toolchain.py run LOCK [--archive ARCHIVES] [--read PATH]... [--write PATH]... -- COMMAND...
 (--user UID:GID, the user the command runs as, is the caller's, given again through sudo.)
 
 check says in one line whether this machine's packages are exactly the
-pinned ones, naming the first that differs: exit status 0 they are, 1 not.
+pinned ones, naming the first that differs: exit status 0 they are, 1 not
+(with --root, 1 always: the root is asked for).
 run runs COMMAND in the root made from the pin (made once, then kept in
 LAUNCHER_TOOLCHAIN_ROOTS, /var/tmp/launcher-toolchains by default, or
 /var/tmp/launcher-toolchains-UID for a user but root, keyed
@@ -113,9 +114,15 @@ def difference(pin):
     return None
 
 
-def check(pin):
+def check(pin, always_root):
+    """0 where this machine's toolchain builds (its packages are exactly the
+    pinned ones), 1 where the root made from the pin does; either said in
+    one line."""
     differs = difference(pin)
     where = f"{pin['release']} of {pin['snapshot'][:10]}"
+    if always_root:
+        print(f"toolchain: a root made from the pin ({where}), as LAUNCHER_TOOLCHAIN=root asks")
+        return 1
     if differs is None:
         print(f"toolchain: this machine's own, exactly the pinned one ({where}, {len(pin['packages'])} packages)")
         return 0
@@ -334,12 +341,13 @@ def run(pin, archives, paths, command, user):
 
 
 def main(arguments):
-    if len(arguments) < 2 or arguments[0] not in ("check", "run") or (arguments[0] == "check") != (len(arguments) == 2):
-        raise Cannot("usage: toolchain.py check LOCK | run LOCK [--archive ARCHIVES] [--read PATH]... "
+    checking = arguments[:1] == ["check"] and arguments[2:] in ([], ["--root"])
+    if len(arguments) < 2 or not checking and arguments[0] != "run":
+        raise Cannot("usage: toolchain.py check LOCK [--root] | run LOCK [--archive ARCHIVES] [--read PATH]... "
                      "[--write PATH]... -- COMMAND...")
     pin = read_lock(arguments[1])
-    if arguments[0] == "check":
-        return check(pin)
+    if checking:
+        return check(pin, arguments[2:] == ["--root"])
     archives = os.environ.get("LAUNCHER_TOOLCHAIN_ARCHIVE") or ARCHIVE
     user = f"{os.getuid()}:{os.getgid()}"
     paths, rest = [], arguments[2:]

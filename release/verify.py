@@ -222,13 +222,12 @@ def toolchain(tree, archives, work):
     if not os.path.isfile(lock):
         say("toolchain", "this machine's: the commit pins none")
         return []
-    said = run([sys.executable, os.path.join(SOURCE_DIR, "release", "toolchain.py"), "check", lock])
+    always_root = ["--root"] if os.environ.get("LAUNCHER_TOOLCHAIN") == "root" else []
+    said = run([sys.executable, os.path.join(SOURCE_DIR, "release", "toolchain.py"), "check", lock, *always_root])
     if said.returncode not in (0, 1):
         raise CannotCheck(said.stderr.strip().removeprefix("toolchain.py: ") or "its pin cannot be read")
-    forced = said.returncode == 0 and os.environ.get("LAUNCHER_TOOLCHAIN") == "root"
-    say("toolchain", re.sub(r"^toolchain: .*\((.*)\)$", r"a root made from the pin (\1), as LAUNCHER_TOOLCHAIN=root asks",
-                            said.stdout.strip()) if forced else said.stdout.strip().removeprefix("toolchain: "))
-    if said.returncode == 0 and not forced:
+    say("toolchain", said.stdout.strip().removeprefix("toolchain: "))
+    if said.returncode == 0:
         return []
     # (The rebuild's environment is bare, but for where the roots are kept.)
     roots = os.environ.get("LAUNCHER_TOOLCHAIN_ROOTS", "")
