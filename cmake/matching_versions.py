@@ -9,8 +9,12 @@ one, those differ and the i386 library has no solution. So each such library
 in the closure of the packages asked for is pinned, in both architectures,
 to a version both offer: the one installed where it is one, else the
 newest, and never below the one installed, since a host's security updates
-are worth more than a test's 32-bit Wine. Where no such version is,
-nothing is pinned, and apt's refusal says why.
+are worth more than a test's 32-bit Wine. What is bound to a pinned
+library by an exact version (libc6-dev and libc6-i386 to libc6, say) is
+pinned with it, installed or to be taken: in a fresh root the security
+archive's libc6-dev, which asks for its own libc6, would otherwise leave
+apt no solution. Where no such version is, nothing is pinned, and apt's
+refusal says why.
 
 Usage: matching_versions.py PACKAGE[:ARCH]...
 """
@@ -64,28 +68,43 @@ def main(asked):
         except KeyError:
             pass
     pins = {}  # (name, arch): version
+    taken_ids = set()  # the closure's packages, as last computed
 
     def pin(package, version):
         pins[package.name, package.architecture] = version.ver_str
         depcache.set_candidate_ver(package, version)
-        # An installed package that asks for exactly the installed version
-        # (a library's -dev package) moves with it, or apt would remove it.
-        installed = package.current_ver
-        if installed is None or installed.ver_str == version.ver_str:
-            return
+        # Packages bound to it by an exact version (a library's -dev package,
+        # its tools) move with it where that version is offered, or apt finds
+        # no solution, or removes them: those that ask for exactly another
+        # version of it and are installed or to be taken, and those it asks
+        # for exactly in another version than theirs.
         for dependency in package.rev_depends_list:
             user = dependency.parent_pkg
-            if (dependency.parent_ver == user.current_ver and dependency.comp_type == "="
-                    and (user.name, user.architecture) not in pins):
+            if (dependency.comp_type == "=" and dependency.target_ver != version.ver_str
+                    and (user.name, user.architecture) not in pins
+                    and (dependency.parent_ver == user.current_ver or
+                         user.id in taken_ids and dependency.parent_ver == depcache.get_candidate_ver(user))):
                 same = offered(user).get(version.ver_str)
                 if same is not None:
                     pin(user, same)
+        for kind in DEPENDS:
+            for alternatives in version.depends_list.get(kind, []):
+                for dependency in alternatives[:1] if len(alternatives) == 1 else []:
+                    target = dependency.target_pkg
+                    theirs = depcache.get_candidate_ver(target) or target.current_ver
+                    if (dependency.comp_type == "=" and (target.name, target.architecture) not in pins
+                            and (target.current_ver is not None or target.id in taken_ids)
+                            and (theirs is None or theirs.ver_str != dependency.target_ver)):
+                        wanted = offered(target).get(dependency.target_ver)
+                        if wanted is not None:
+                            pin(target, wanted)
 
     changed = True
     while changed:  # a pinned version may depend on other libraries
         changed = False
         taken = closure(cache, depcache, roots)
-        taken_ids = {p.id for p in taken}
+        taken_ids.clear()
+        taken_ids.update(p.id for p in taken)
         for package in taken:
             if package.architecture != "i386" or (package.name, "i386") in pins:
                 continue
