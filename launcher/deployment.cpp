@@ -88,6 +88,24 @@ bool IsFile(const WCHAR* path, const BY_HANDLE_FILE_INFORMATION& known) {
            file.nFileIndexHigh == known.nFileIndexHigh && file.nFileIndexLow == known.nFileIndexLow;
 }
 
+// The installer's path in quotes below the folder of path, into installer
+// (COMMAND_FIELD_SIZE characters): path up to its last separator, or its
+// drive's colon, and windows\setup\setup.exe, whatever the file's own name
+// is. (Split whole, a name of dots before its extension, "..exe", would give
+// them to the folder: .windows\setup\.) Returns 0 or
+// ERROR_FILENAME_EXCED_RANGE.
+int InstallerBelow(const WCHAR* path, WCHAR* installer) {
+    int end = 0;
+    for (int i = 0; path[i] != 0; ++i) {
+        if (path[i] == L'\\' || path[i] == L'/' || (i == 1 && path[i] == L':')) end = i + 1;
+    }
+    WCHAR folder[PATH_FIELD_SIZE];
+    if (end >= PATH_FIELD_SIZE) return ERROR_FILENAME_EXCED_RANGE;
+    for (int i = 0; i < end; ++i) folder[i] = path[i];
+    folder[end] = 0;
+    return ComposeInstallerCommandW(folder, installer) != 0 ? ERROR_FILENAME_EXCED_RANGE : 0;
+}
+
 // Where the first argument names a file other than the one that runs, by
 // the path the loader has for it, or none, the launcher cannot tell where
 // its parent meant the arguments to begin, and starts nothing. Files are
@@ -109,15 +127,16 @@ int CheckLauncher(WCHAR* launcher, WCHAR* command) {
     for (int tries = 0; !IsFile(launcher, running); ++tries) {
         if (tries == 1 || !AppendExecutableExtension(launcher)) return ERROR_BAD_ARGUMENTS;
     }
-    WCHAR own[COMMAND_FIELD_SIZE];
-    if (ComposeInstallerCommandW(modulePath, own) != 0) return ERROR_FILENAME_EXCED_RANGE;
+    WCHAR own[COMMAND_FIELD_SIZE], theirs[COMMAND_FIELD_SIZE];
+    if (InstallerBelow(modulePath, own) != 0 || InstallerBelow(launcher, theirs) != 0) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
     // Each path without its quotes.
-    WCHAR* end = ClosingQuote(command);
     WCHAR* ownEnd = ClosingQuote(own);
-    *end = *ownEnd = 0;
+    *ownEnd = *ClosingQuote(theirs) = 0;
     BY_HANDLE_FILE_INFORMATION installer;
-    int checked = !Identify(own + 1, &installer) ? Failure() : IsFile(command + 1, installer) ? 0 : ERROR_BAD_ARGUMENTS;
-    *end = *ownEnd = L'"';
+    int checked = !Identify(own + 1, &installer) ? Failure() : IsFile(theirs + 1, installer) ? 0 : ERROR_BAD_ARGUMENTS;
+    *ownEnd = L'"';
     return checked != 0 ? checked : PutInstaller(command, own, COMMAND_CHARACTERS);
 }
 

@@ -278,17 +278,21 @@ deploy_arguments)
     done
     # However it is written, a first argument that names the very file that
     # runs starts the installer below the path the loader has for that file
-    # (Wine's: its folder as it is spelt). Rows: current folder|command line.
-    # S: is mapped to the case's folder.
+    # (Wine's: its folder as it is spelt), named ..exe too, whose dots are its
+    # name's, not its folder's (.windows\setup\ planted). Rows: current
+    # folder|command line. S: is mapped to the case's folder.
     ln -sfn "$work" "$WINEPREFIX/dosdevices/s:" && trap 'rm -f "$WINEPREFIX/dosdevices/s:"' EXIT
+    cp "$SETUP_EXE" "$work/My Disc/..exe" && mkdir -p "$work/My Disc/.windows/setup" &&
+        cp "$PROBE_EXE" "$work/My Disc/.windows/setup/setup.exe"
     short=$("$WINE" winepath -s 'S:\My Disc' | tr -d '\r') && [[ $short == S:\\*~* ]] || fail "no 8.3 name: $short"
     for row in '|S:\MY DISC\SETUP.EXE /S' '|S:/My Disc/setup.exe /S' "|$short\\setup /S" \
-               'S:\|"My Disc\setup" /S' 'S:\My Disc|setup /S' 'S:\My Disc|setup.exe /S'; do
+               'S:\|"My Disc\setup" /S' 'S:\My Disc|setup /S' 'S:\My Disc|setup.exe /S' 'S:\|"My Disc\..exe" /S'; do
         IFS='|' read -r folder line <<<"$row"
         start "$line" "$folder"
         expect_started "$work/My Disc/windows/setup/setup.exe" '"S:\My Disc\windows\setup\setup.exe" /S'
         rm "$work/My Disc/windows/setup/setup.log"
     done
+    [ ! -e "$work/My Disc/.windows/setup/setup.log" ] || fail "..exe started .windows\\setup\\setup.exe"
     ;;
 deploy_cp932 | deploy_outside_cp)
     # Arguments whose trail bytes have the value of '\', on the ANSI route;
