@@ -139,6 +139,19 @@ cms.CMSAttribute._oid_specs.update({
 cms.ContentInfo._oid_specs[SPC_INDIRECT_DATA] = SpcIndirectDataContent
 
 
+def encoded(value):
+    """value's bytes as they were read. asn1crypto's dump() takes a header
+    whose last byte is 0x80 for an indefinite length, and writes the value
+    again in DER, in place: for a definite length such as 384 (82 01 80) its
+    SETs come back sorted and bytes after a value inside its tag are dropped,
+    so a signature over them no longer holds, and bytes hidden there go
+    unseen. (A Choice keeps its chosen value's contents as its own.)"""
+    if value._header is None:  # a value made, not read: a default's
+        return value.dump()
+    inner = encoded(value.chosen) if isinstance(value, core.Choice) else value.contents
+    return value._header + inner + value._trailer
+
+
 def table(data):
     """The certificate table's place and size, and the offsets of the two
     header fields Authenticode leaves out of its digest; an image with too
@@ -217,7 +230,7 @@ def table_shape(data, at, size):
 
 def subject(certificate):
     """A certificate's subject as OpenSSL writes it: /CN=.../O=..."""
-    name = crypto_x509.load_der_x509_certificate(certificate.dump()).subject
+    name = crypto_x509.load_der_x509_certificate(encoded(certificate)).subject
     return "".join(f"/{part.rfc4514_string()}" for part in name) or "no subject"
 
 
@@ -267,7 +280,7 @@ def wrapped_alone(value):
     """Whether each explicit tag around value holds value and nothing more:
     asn1crypto reads the value inside a tag and leaves what follows it
     unread."""
-    data = value.dump()
+    data = encoded(value)
     for _ in value.explicit or ():
         try:
             data = parser.parse(data, strict=True)[4]
@@ -289,7 +302,7 @@ def certificate_unread(certificate, what):
     too (their values are read only when asked for); a self-issued one is
     also read by its own signature, as every other by its issuer's."""
     try:
-        crypto_x509.load_der_x509_certificate(certificate.dump()).extensions
+        crypto_x509.load_der_x509_certificate(encoded(certificate)).extensions
     except ValueError:  # cryptography's own, for bytes no certificate holds
         return f"a certificate cryptography cannot read whole ({subject_of(certificate)}) in {what}"
     if same_name(certificate.subject, certificate.issuer) and not issued_by(certificate, certificate):
@@ -308,7 +321,7 @@ def same_name(name, other):
     """Whether two names are one, as asn1crypto compares them; a name of
     more bytes than any issuer's is none (asn1crypto prepares a name for
     comparison a character at a time)."""
-    return name.dump() == other.dump() or (max(len(name.dump()), len(other.dump())) <= NAME_LIMIT
+    return encoded(name) == encoded(other) or (max(len(encoded(name)), len(encoded(other))) <= NAME_LIMIT
                                            and name == other)
 
 
@@ -343,8 +356,8 @@ def issued_by(certificate, issuer):
     if not same_name(certificate.issuer, issuer.subject):
         return False
     try:
-        child = crypto_x509.load_der_x509_certificate(certificate.dump())
-        key = crypto_x509.load_der_x509_certificate(issuer.dump()).public_key()
+        child = crypto_x509.load_der_x509_certificate(encoded(certificate))
+        key = crypto_x509.load_der_x509_certificate(encoded(issuer)).public_key()
         return key_signed(key, child.signature, child.tbs_certificate_bytes, child.signature_hash_algorithm)
     except (ValueError, UnsupportedAlgorithm):  # a certificate cryptography cannot read or check
         return False
@@ -355,7 +368,7 @@ def chain(certificates, leaf):
     self-issued one or the last found."""
     found = [leaf]
     while not same_name(found[-1].subject, found[-1].issuer):
-        issuer = next((certificate for certificate in certificates if all(certificate.dump() != known.dump()
+        issuer = next((certificate for certificate in certificates if all(encoded(certificate) != encoded(known)
                        for known in found) and issued_by(found[-1], certificate)), None)
         if issuer is None:
             break
@@ -366,8 +379,8 @@ def chain(certificates, leaf):
 def certificates_shape(certificates, leaves, what):
     """The first certificate that is not in the leaves' chains, or is there
     twice; None when the certificates are exactly those chains."""
-    used = {certificate.dump() for leaf in leaves for certificate in chain(certificates, leaf)}
-    held = [certificate.dump() for certificate in certificates]
+    used = {encoded(certificate) for leaf in leaves for certificate in chain(certificates, leaf)}
+    held = [encoded(certificate) for certificate in certificates]
     for certificate, der in zip(certificates, held):
         if held.count(der) > 1:
             return f"the certificate {subject(certificate)} twice in {what}"
@@ -414,7 +427,7 @@ def signed_data_shape(signed_data, signer, leaves, what):
         return f"{len(signed_data['certificates'])} certificates in {what}, more than any chain holds"
     if not isinstance(signed_data["crls"], core.Void):
         return f"revocation lists in {what}"
-    if len(digests) != 1 or digests[0].dump() != signer["digest_algorithm"].dump():
+    if len(digests) != 1 or encoded(digests[0]) != encoded(signer["digest_algorithm"]):
         return f"digest algorithms in {what} other than its signer's one"
     if any(leaf is None for leaf in leaves):
         return f"a signer in {what} whose certificate it does not hold"
@@ -439,7 +452,7 @@ def attribute(attributes, name):
 def signature_holds(certificate, signer, signed):
     """Whether the signer's signature over signed holds for the key its
     certificate holds."""
-    key = crypto_x509.load_der_x509_certificate(certificate.dump()).public_key()
+    key = crypto_x509.load_der_x509_certificate(encoded(certificate)).public_key()
     return key_signed(key, signer["signature"].native, signed, HASHES[signer["digest_algorithm"]["algorithm"].native]())
 
 
@@ -448,7 +461,7 @@ def attributes_hold(certificate, signer, digest):
     digest, under its signature."""
     signed_digest = attribute(signer["signed_attrs"], "message_digest")
     return (certificate is not None and signed_digest is not None and signed_digest.native == digest
-            and signature_holds(certificate, signer, b"\x31" + signer["signed_attrs"].dump()[1:]))
+            and signature_holds(certificate, signer, b"\x31" + encoded(signer["signed_attrs"])[1:]))
 
 
 def unsigned_attributes(signer):
@@ -458,10 +471,10 @@ def unsigned_attributes(signer):
 def rfc3161(value, signer):
     """An RFC 3161 token: its time, its authority, whether it stamps this
     signer's signature and its authority's signature holds, and its shape."""
-    token = cms.ContentInfo.load(value.dump())
+    token = cms.ContentInfo.load(encoded(value))
     signed_data = token["content"]
     content = signed_data["encap_content_info"]["content"]
-    info_der = content.contents if isinstance(content, core.ParsableOctetString) else content.dump()
+    info_der = content.contents if isinstance(content, core.ParsableOctetString) else encoded(content)
     info = tsp.TSTInfo.load(info_der)
     stamp = signed_data["signer_infos"][0]
     authority = signer_certificate(signed_data, stamp)
@@ -481,13 +494,13 @@ def rfc3161(value, signer):
     holds = attributes_hold(authority, stamp, hashlib.new(stamp["digest_algorithm"]["algorithm"].native,
                                                           info_der).digest())
     return {"time": info["gen_time"].native, "certificate": authority, "stamps": stamps, "holds": holds,
-            "chain": [choice.chosen.dump() for choice in signed_data["certificates"]], "shape": shape}
+            "chain": [encoded(choice.chosen) for choice in signed_data["certificates"]], "shape": shape}
 
 
 def countersignature(value, signed_data, signer):
     """An Authenticode countersignature: as rfc3161(), its certificates in
     the signature's own."""
-    stamp = cms.SignerInfo.load(value.dump())
+    stamp = cms.SignerInfo.load(encoded(value))
     authority = signer_certificate(signed_data, stamp)
     digest = hashlib.new(stamp["digest_algorithm"]["algorithm"].native, signer["signature"].native).digest()
     signed_time = attribute(stamp["signed_attrs"], "signing_time")
@@ -499,7 +512,7 @@ def countersignature(value, signed_data, signer):
     return {"time": signed_time.native if signed_time is not None else None, "certificate": authority,
             "stamps": signed_digest is not None and signed_digest.native == digest,
             "holds": attributes_hold(authority, stamp, digest),
-            "chain": [choice.chosen.dump() for choice in signed_data["certificates"]], "shape": shape}
+            "chain": [encoded(choice.chosen) for choice in signed_data["certificates"]], "shape": shape}
 
 
 def attributes_shape(signer, nested):
@@ -531,7 +544,7 @@ def nested_signers(signer):
     for attribute_found in unsigned_attributes(signer):
         if attribute_found["type"].dotted == "1.3.6.1.4.1.311.2.4.1":
             for value in attribute_found["values"]:
-                nested = cms.ContentInfo.load(value.dump())["content"]
+                nested = cms.ContentInfo.load(encoded(value))["content"]
                 certificate = signer_certificate(nested, nested["signer_infos"][0])
                 found.append(subject(certificate) if certificate else "no signer")
     return found
@@ -566,18 +579,18 @@ def read_cms(der, digest_of=None):
         if content["content_type"].native != "signed_data":
             raise ValueError("no SignedData")
         signed_data = content["content"]
-        report["certificates"] = [choice.chosen.dump() for choice in signed_data["certificates"]]
+        report["certificates"] = [encoded(choice.chosen) for choice in signed_data["certificates"]]
         if signed_data["encap_content_info"]["content_type"].dotted != SPC_INDIRECT_DATA:
             raise ValueError("no Authenticode content")
         signer = signed_data["signer_infos"][0]
         certificate = signer_certificate(signed_data, signer)
         if certificate is not None:
             report["signer"] = subject(certificate)
-            report["signer_certificate"] = certificate.dump()
+            report["signer_certificate"] = encoded(certificate)
             report["not_after"] = certificate.not_valid_after
             report["key"] = KEY_NAMES.get(certificate.public_key.algorithm, certificate.public_key.algorithm)
         report["digest"] = signer["digest_algorithm"]["algorithm"].native
-        encapsulated = signed_data["encap_content_info"]["content"].dump()
+        encapsulated = encoded(signed_data["encap_content_info"]["content"])
         indirect = SpcIndirectDataContent.load(encapsulated, explicit=0)
         stamps = [found for found in unsigned_attributes(signer) if found["type"].dotted in TIMESTAMPS]
         stamp = kind = None
@@ -598,7 +611,7 @@ def read_cms(der, digest_of=None):
             report["broken"] = "the signed attributes are not of this content"
         elif certificate is None:
             report["broken"] = "the signature names no certificate it holds"
-        elif not signature_holds(certificate, signer, b"\x31" + signer["signed_attrs"].dump()[1:]):
+        elif not signature_holds(certificate, signer, b"\x31" + encoded(signer["signed_attrs"])[1:]):
             report["broken"] = "the signer's signature does not hold"
         elif stamp and not stamp["stamps"]:
             report["broken"] = "its timestamp is for another signature"
@@ -614,8 +627,8 @@ def read_cms(der, digest_of=None):
         report["shape"] = (attributes_shape(signer, report["nested"])
                            or signed_data_shape(signed_data, signer, leaves, "the signature")
                            or ("a content digest of another algorithm than its signer's"
-                               if indirect["message_digest"]["digest_algorithm"].dump()
-                               != signer["digest_algorithm"].dump() else None)
+                               if encoded(indirect["message_digest"]["digest_algorithm"])
+                               != encoded(signer["digest_algorithm"]) else None)
                            or (stamp and stamp["shape"])
                            or unread(content, "the signature"))
     except Exception as error:  # the same, in a part the digest does not need
@@ -698,7 +711,7 @@ def authority_trusted(report, roots=(SYSTEM_ROOTS,)):
     stamp = report.get("timestamp")
     if not stamp or report["broken"] or stamp["time"] is None or stamp["certificate"] is None:
         return False
-    return chain_fault(stamp["certificate"].dump(), stamp["chain"], roots, "timestampsign", stamp["time"]) is None
+    return chain_fault(encoded(stamp["certificate"]), stamp["chain"], roots, "timestampsign", stamp["time"]) is None
 
 
 def judged_at(report, authority_roots=(SYSTEM_ROOTS,)):

@@ -265,10 +265,14 @@ info = cms.ContentInfo.load(data[at + 8:at + 8 + signature.element_length(data[a
 if sys.argv[4] == "relabel":  # the signer's algorithm named RSA, its ECDSA signature kept
     info["content"]["signer_infos"][0]["signature_algorithm"] = {"algorithm": "sha256_rsa"}
 der = info.dump(force=True) if sys.argv[4] == "relabel" else b"\x30\x83\x00" + info.dump()[2:]  # ber: a longer length
-if sys.argv[4] == "hidden":  # bytes after the SignedData inside its [0], which asn1crypto reads past
-    from asn1crypto import parser; tlv = lambda tag, body: bytes([tag, 0x82]) + len(body).to_bytes(2, "big") + body
-    contents = parser.parse(info.dump())[4]; oid = contents[:parser.peek(contents)]
-    der = tlv(0x30, oid + tlv(0xA0, parser.parse(contents[len(oid):])[4] + b"\x04\x02hi"))
+if sys.argv[4].startswith("hidden"):  # bytes after the SignedData inside its [0], which asn1crypto reads past;
+    # hidden80: as many as end the SEQUENCE's length in a byte 0x80, which asn1crypto's dump() takes for indefinite
+    from asn1crypto import core, parser; tlv = lambda tag, body: bytes([tag, 0x82]) + len(body).to_bytes(2, "big") + body
+    contents = parser.parse(info.dump())[4]; oid = contents[:parser.peek(contents)]; hidden = b"\x04\x02hi"
+    signed = parser.parse(contents[len(oid):])[4]
+    while sys.argv[4] == "hidden80" and (len(oid) + 4 + len(signed) + len(hidden)) % 256 != 0x80:
+        hidden = core.OctetString(hidden[2:] + b"h").dump()
+    der = tlv(0x30, oid + tlv(0xA0, signed + hidden))
 der += bytes(-len(der) % 8); image = bytearray(data[:at] + struct.pack("<IHH", 8 + len(der), 0x200, 2) + der)
 struct.pack_into("<II", image, entry, at, 8 + len(der)); pe = pefile.PE(data=bytes(image), fast_load=True)
 struct.pack_into("<I", image, pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), pe.generate_checksum())
@@ -464,8 +468,10 @@ print(hashlib.sha256(open(sys.argv[1], "rb").read() + b"\0" + sys.argv[2].encode
     verified 1 "the medium holds a directory record that leads to a folder already in its tree" "$work/loop.iso"
     verified 1 "not reproduced: the medium holds a volume recognition sequence entry BEA01 (UDF)" "$work/udf.iso"
     verified 1 "the medium holds the supplementary volume descriptor (Joliet), where the build writes none" "$work/late.iso"
-    /usr/bin/python3 "$work/rewrite.py" "$SOURCE_DIR/release" "$release/setup.exe" "$work/hidden.exe" hidden
-    verified 1 "not reproduced: the file holds bytes after a value inside its tag in the signature" "$work/hidden.exe"
+    for hidden in hidden hidden80; do
+        /usr/bin/python3 "$work/rewrite.py" "$SOURCE_DIR/release" "$release/setup.exe" "$work/$hidden.exe" $hidden
+        verified 1 "not reproduced: the file holds bytes after a value inside its tag in the signature" "$work/$hidden.exe"
+    done
     verified 1 "bytes after the end of the image the build writes (a second session, or more)" "$work/two.iso"
     verified 1 "the first difference of the medium: the primary volume descriptor (ISO 9660)" "$work/rr.iso"
     verified 1 "SETUP.EXE: stands in for the medium's own setup.exe" "$work/twins.iso"
