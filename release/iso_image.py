@@ -92,9 +92,14 @@ def extract(medium, image_size, into):
 
 
 def descriptor_kind(sector):
+    """What a sector is, by its identifier: every one pycdlib reads on past
+    (a UDF boot descriptor, BOOT2, after which it still takes BEA01 for UDF,
+    and ECMA-168's CDW02), or None."""
     identifier = sector[1:6]
-    if identifier in (b"BEA01", b"NSR02", b"NSR03", b"TEA01"):
+    if identifier in (b"BEA01", b"NSR02", b"NSR03", b"TEA01", b"BOOT2"):
         return f"a volume recognition sequence entry {identifier.decode()} (UDF)"
+    if identifier == b"CDW02":
+        return "a volume descriptor CDW02 (ECMA-168)"
     if identifier != b"CD001":
         return None
     if sector[0] == 2 and sector[88:91] in JOLIET_ESCAPES:

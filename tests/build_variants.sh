@@ -376,9 +376,10 @@ at, size = struct.unpack_from("<II", data, security)
 struct.pack_into("<I", data, security + 4, size + 40) or struct.pack_into("<I", data, at, size + 40)
 open(sys.argv[2], "wb").write(data + bytes(40))
 PY
-    cp "$release/medium.iso" "$work/udf.iso"
+    cp "$release/medium.iso" "$work/udf.iso" && cp "$release/medium.iso" "$work/boot2.iso"
     cat "$release/medium.iso" "$release/medium.iso" > "$work/two.iso"
-    for at in 19:BEA01 20:NSR02 21:TEA01; do printf '\0%s\1' "${at#*:}" | dd of="$work/udf.iso" bs=2048 seek="${at%:*}" conv=notrunc 2> /dev/null; done
+    for at in udf:19:BEA01 udf:20:NSR02 udf:21:TEA01 boot2:19:BOOT2 boot2:20:BEA01; do IFS=: read -r iso sector kind <<< "$at"
+        printf '\0%s\1' "$kind" | dd of="$work/$iso.iso" bs=2048 seek="$sector" conv=notrunc 2> /dev/null; done
     head -c 3000 "$release/setup.exe" > "$work/truncated.exe"
     truncate -s 6G "$work/huge.exe"
     verified() {  # exit status, what it says, verify.sh's arguments
@@ -467,6 +468,7 @@ print(hashlib.sha256(open(sys.argv[1], "rb").read() + b"\0" + sys.argv[2].encode
     verified 1 "not reproduced: the file holds an MD5 digest" "$work/md5.exe"
     verified 1 "the medium holds a directory record that leads to a folder already in its tree" "$work/loop.iso"
     verified 1 "not reproduced: the medium holds a volume recognition sequence entry BEA01 (UDF)" "$work/udf.iso"
+    verified 1 "not reproduced: the medium holds a volume recognition sequence entry BOOT2 (UDF)" "$work/boot2.iso"
     verified 1 "the medium holds the supplementary volume descriptor (Joliet), where the build writes none" "$work/late.iso"
     for hidden in hidden hidden80; do
         /usr/bin/python3 "$work/rewrite.py" "$SOURCE_DIR/release" "$release/setup.exe" "$work/$hidden.exe" $hidden
