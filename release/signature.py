@@ -266,13 +266,17 @@ def unread(value, what, depth=0):
         except ValueError:  # asn1crypto's own: bytes after the structure
             return f"bytes after the structure an octet string holds in {what}"
         return unread(value._parsed[0], what, depth + 1)
-    if isinstance(value, core.Sequence):
-        if len(value) > len(value._fields):  # (len() reads the elements)
+    if isinstance(value, (core.Sequence, core.SequenceOf)):
+        if isinstance(value, core.Sequence) and len(value) > len(value._fields):  # (len() reads the elements)
             return f"more elements than a {type(value).__name__} holds in {what}"
-        return next((found for index in range(len(value))
-                     if (found := unread(value._lazy_child(index), what, depth + 1))), None)
-    if isinstance(value, core.SequenceOf):
-        return next((found for child in value if (found := unread(child, what, depth + 1))), None)
+        parts = [value._lazy_child(index) for index in range(len(value))] if isinstance(value, core.Sequence) \
+            else list(value)
+        # Its bytes are its parts' and no more: asn1crypto reads the value
+        # inside an explicit tag, of a definite or an indefinite length, and
+        # leaves what follows it there unread, and unkept.
+        if sum(len(encoded(part)) for part in parts if part._header is not None) != len(value.contents):
+            return f"bytes after a value inside its tag in {what}"
+        return next((found for part in parts if (found := unread(part, what, depth + 1))), None)
     return None
 
 

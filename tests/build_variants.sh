@@ -266,13 +266,15 @@ if sys.argv[4] == "relabel":  # the signer's algorithm named RSA, its ECDSA sign
     info["content"]["signer_infos"][0]["signature_algorithm"] = {"algorithm": "sha256_rsa"}
 der = info.dump(force=True) if sys.argv[4] == "relabel" else b"\x30\x83\x00" + info.dump()[2:]  # ber: a longer length
 if sys.argv[4].startswith("hidden"):  # bytes after the SignedData inside its [0], which asn1crypto reads past;
-    # hidden80: as many as end the SEQUENCE's length in a byte 0x80, which asn1crypto's dump() takes for indefinite
+    # hidden80: as many as end the SEQUENCE's length in a byte 0x80, which asn1crypto's dump() takes for indefinite;
+    # hiddenber: inside a [0] of an indefinite length
     from asn1crypto import core, parser; tlv = lambda tag, body: bytes([tag, 0x82]) + len(body).to_bytes(2, "big") + body
     contents = parser.parse(info.dump())[4]; oid = contents[:parser.peek(contents)]; hidden = b"\x04\x02hi"
     signed = parser.parse(contents[len(oid):])[4]
     while sys.argv[4] == "hidden80" and (len(oid) + 4 + len(signed) + len(hidden)) % 256 != 0x80:
         hidden = core.OctetString(hidden[2:] + b"h").dump()
-    der = tlv(0x30, oid + tlv(0xA0, signed + hidden))
+    wrap = (lambda body: b"\xa0\x80" + body + bytes(2)) if sys.argv[4] == "hiddenber" else (lambda body: tlv(0xA0, body))
+    der = tlv(0x30, oid + wrap(signed + hidden))
 der += bytes(-len(der) % 8); image = bytearray(data[:at] + struct.pack("<IHH", 8 + len(der), 0x200, 2) + der)
 struct.pack_into("<II", image, entry, at, 8 + len(der)); pe = pefile.PE(data=bytes(image), fast_load=True)
 struct.pack_into("<I", image, pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum"), pe.generate_checksum())
@@ -470,7 +472,7 @@ print(hashlib.sha256(open(sys.argv[1], "rb").read() + b"\0" + sys.argv[2].encode
     verified 1 "not reproduced: the medium holds a volume recognition sequence entry BEA01 (UDF)" "$work/udf.iso"
     verified 1 "not reproduced: the medium holds a volume recognition sequence entry BOOT2 (UDF)" "$work/boot2.iso"
     verified 1 "the medium holds the supplementary volume descriptor (Joliet), where the build writes none" "$work/late.iso"
-    for hidden in hidden hidden80; do
+    for hidden in hidden hidden80 hiddenber; do
         /usr/bin/python3 "$work/rewrite.py" "$SOURCE_DIR/release" "$release/setup.exe" "$work/$hidden.exe" $hidden
         verified 1 "not reproduced: the file holds bytes after a value inside its tag in the signature" "$work/$hidden.exe"
     done
