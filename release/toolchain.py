@@ -33,6 +33,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import time
 
 ARCHIVE = "http://deb.debian.org/debian;http://deb.debian.org/debian-security"
 ROOTS = "/var/tmp/launcher-toolchains"
@@ -182,12 +183,21 @@ def privileged():
 
 def remove(path):
     """A root or a part of one; one made without privileges is owned by this
-    user's subordinate ids, and removed as them."""
-    if privileged() or not os.path.exists(path):
-        shutil.rmtree(path, ignore_errors=True)
-    else:
-        subprocess.run(["unshare", "--map-auto", "--map-root-user", "rm", "-rf", "--one-file-system", "--", path],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    user's subordinate ids, and removed as them. Tried again while it is
+    still there, for a while: the processes of a root being made that were
+    killed a moment ago may still be writing in it as they end."""
+    for _ in range(150):
+        if not os.path.lexists(path):
+            return
+        if os.path.islink(path):
+            os.unlink(path)
+        elif privileged():
+            shutil.rmtree(path, ignore_errors=True)
+        else:
+            subprocess.run(["unshare", "--map-auto", "--map-root-user", "rm", "-rf", "--one-file-system", "--", path],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if os.path.lexists(path):
+            time.sleep(0.2)
 
 
 def unpinned(pin, root):
