@@ -165,8 +165,9 @@ if [ ${#needed[@]} -gt 0 ] || [ ${#wanted[@]} -gt 0 ]; then
             echo "install-deps: not installed, so the tests that run 32-bit Windows programs are skipped: ${wanted[*]} - $joint" >&2
         else
             culprits=()
+            # -y as in the install, which alone refuses to change a held package.
             for package in $(missing "${needed[@]}"); do
-                "${as_root[@]}" apt-get install -s -q --no-install-recommends --no-remove "$package" \
+                "${as_root[@]}" apt-get install -s -y -q --no-install-recommends --no-remove "$package" \
                     > /dev/null 2>&1 || culprits+=("$package")
             done
             [ ${#culprits[@]} -gt 0 ] || culprits=("$(missing "${needed[@]}" | tr '\n' ' ')(together)")
