@@ -119,11 +119,11 @@ def check(pin, always_root):
     """0 where this machine's toolchain builds (its packages are exactly the
     pinned ones), 1 where the root made from the pin does; either said in
     one line."""
-    differs = difference(pin)
     where = f"{pin['release']} of {pin['snapshot'][:10]}"
     if always_root:
         print(f"toolchain: a root made from the pin ({where}), as LAUNCHER_TOOLCHAIN=root asks")
         return 1
+    differs = difference(pin)
     if differs is None:
         print(f"toolchain: this machine's own, exactly the pinned one ({where}, {len(pin['packages'])} packages)")
         return 0
