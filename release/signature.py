@@ -148,8 +148,17 @@ def encoded(value):
     unseen. (A Choice keeps its chosen value's contents as its own.)"""
     if value._header is None:  # a value made, not read: a default's
         return value.dump()
-    inner = encoded(value.chosen) if isinstance(value, core.Choice) else value.contents
+    inner = encoded(value.chosen) if isinstance(value, core.Choice) else contents_read(value)
     return value._header + inner + value._trailer
+
+
+def contents_read(value):
+    """value's contents as they were read. A Sequence's contents property
+    writes them again in DER, and drops the header read, once any part below
+    it counts as changed, which a default asn1crypto makes for a field the
+    signer left out does (a DigestAlgorithm's NULL parameters: OpenSSL 3.5's
+    timestamps leave out ESSCertIDv2's default hash algorithm)."""
+    return value._contents if isinstance(value, (core.Sequence, core.SequenceOf)) else value.contents
 
 
 def table(data):
@@ -274,7 +283,7 @@ def unread(value, what, depth=0):
         # Its bytes are its parts' and no more: asn1crypto reads the value
         # inside an explicit tag, of a definite or an indefinite length, and
         # leaves what follows it there unread, and unkept.
-        if sum(len(encoded(part)) for part in parts if part._header is not None) != len(value.contents):
+        if sum(len(encoded(part)) for part in parts if part._header is not None) != len(contents_read(value)):
             return f"bytes after a value inside its tag in {what}"
         return next((found for part in parts if (found := unread(part, what, depth + 1))), None)
     return None
@@ -611,7 +620,7 @@ def read_cms(der, digest_of=None):
         signed_digest = attribute(signer["signed_attrs"], "message_digest")
         if digest_of and indirect["message_digest"]["digest"].native != digest_of(algorithm):
             report["broken"] = "the file is not what was signed"
-        elif signed_digest is None or signed_digest.native != hashlib.new(report["digest"], indirect.contents).digest():
+        elif signed_digest is None or signed_digest.native != hashlib.new(report["digest"], contents_read(indirect)).digest():
             report["broken"] = "the signed attributes are not of this content"
         elif certificate is None:
             report["broken"] = "the signature names no certificate it holds"
