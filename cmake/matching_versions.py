@@ -13,8 +13,11 @@ are worth more than a test's 32-bit Wine. What is bound to a pinned
 library by an exact version (libc6-dev and libc6-i386 to libc6, say) is
 pinned with it, installed or to be taken: in a fresh root the security
 archive's libc6-dev, which asks for its own libc6, would otherwise leave
-apt no solution. Where no such version is, nothing is pinned, and apt's
-refusal says why.
+apt no solution. Nor does that go below an installed version (a newer
+libc-dev-bin installed alone beside libc6): the library then takes the
+next version that holds. "Installed" is either half's, as the i386 one
+may be installed alone. Where no such version is, nothing is pinned, and
+apt's refusal says why.
 
 Usage: matching_versions.py PACKAGE[:ARCH]...
 """
@@ -70,34 +73,40 @@ def main(asked):
     pins = {}  # (name, arch): version
     taken_ids = set()  # the closure's packages, as last computed
 
-    def pin(package, version):
-        pins[package.name, package.architecture] = version.ver_str
-        depcache.set_candidate_ver(package, version)
-        # Packages bound to it by an exact version (a library's -dev package,
-        # its tools) move with it where that version is offered, or apt finds
-        # no solution, or removes them: those that ask for exactly another
-        # version of it and are installed or to be taken, and those it asks
-        # for exactly in another version than theirs.
+    def bound(package, version, plan):
+        """Adds to plan the version of package and those bound to it by an
+        exact version (a library's -dev package, its tools), which move with
+        it where that version is offered, or apt finds no solution, or
+        removes them: those that ask for exactly another version of it and
+        are installed or to be taken, and those it asks for exactly in
+        another version than theirs. False where one would go below the
+        version installed."""
+        plan[package.name, package.architecture] = (package, version)
+        if (package.current_ver is not None
+                and apt_pkg.version_compare(version.ver_str, package.current_ver.ver_str) < 0):
+            return False
         for dependency in package.rev_depends_list:
             user = dependency.parent_pkg
             if (dependency.comp_type == "=" and dependency.target_ver != version.ver_str
-                    and (user.name, user.architecture) not in pins
+                    and (user.name, user.architecture) not in pins and (user.name, user.architecture) not in plan
                     and (dependency.parent_ver == user.current_ver or
                          user.id in taken_ids and dependency.parent_ver == depcache.get_candidate_ver(user))):
                 same = offered(user).get(version.ver_str)
-                if same is not None:
-                    pin(user, same)
+                if same is not None and not bound(user, same, plan):
+                    return False
         for kind in DEPENDS:
             for alternatives in version.depends_list.get(kind, []):
                 for dependency in alternatives[:1] if len(alternatives) == 1 else []:
                     target = dependency.target_pkg
                     theirs = depcache.get_candidate_ver(target) or target.current_ver
                     if (dependency.comp_type == "=" and (target.name, target.architecture) not in pins
+                            and (target.name, target.architecture) not in plan
                             and (target.current_ver is not None or target.id in taken_ids)
                             and (theirs is None or theirs.ver_str != dependency.target_ver)):
                         wanted = offered(target).get(dependency.target_ver)
-                        if wanted is not None:
-                            pin(target, wanted)
+                        if wanted is not None and not bound(target, wanted, plan):
+                            return False
+        return True
 
     changed = True
     while changed:  # a pinned version may depend on other libraries
@@ -115,7 +124,9 @@ def main(asked):
                 twin = cache[package.name, "amd64"]
             except KeyError:
                 continue
-            installed, theirs = twin.current_ver, depcache.get_candidate_ver(twin)
+            # The i386 one may be installed where the amd64 one is not.
+            installed = twin.current_ver or package.current_ver
+            theirs = depcache.get_candidate_ver(twin)
             if installed is None and twin.id not in taken_ids:
                 continue  # only the i386 one is installed: nothing to match
             if (theirs is not None and theirs.ver_str == candidate.ver_str
@@ -127,11 +138,16 @@ def main(asked):
                 common = [v for v in common if apt_pkg.version_compare(v, installed.ver_str) >= 0]
                 if installed.ver_str in common:
                     common.append(installed.ver_str)  # kept as it is, where it can be
-            if not common:
-                continue  # apt's own reason will name it
-            pin(twin, both["amd64"][common[-1]])
-            pin(package, both["i386"][common[-1]])
-            changed = True
+            # The first whose bound packages go below none installed; where
+            # none is, apt's own reason will name it.
+            for chosen in dict.fromkeys(reversed(common)):
+                plan = {}
+                if bound(twin, both["amd64"][chosen], plan) and bound(package, both["i386"][chosen], plan):
+                    for (name, arch), (which, version) in plan.items():
+                        pins[name, arch] = version.ver_str
+                        depcache.set_candidate_ver(which, version)
+                    changed = True
+                    break
     for (name, arch), version in sorted(pins.items()):
         print(f"{name}:{arch}={version}")
 
