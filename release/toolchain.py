@@ -189,13 +189,11 @@ def remove(path):
     for _ in range(150):
         if not os.path.lexists(path):
             return
-        if os.path.islink(path):
-            os.unlink(path)
-        elif privileged():
-            shutil.rmtree(path, ignore_errors=True)
-        else:
-            subprocess.run(["unshare", "--map-auto", "--map-root-user", "rm", "-rf", "--one-file-system", "--", path],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # rm, not shutil.rmtree: a file is removed too, and a mount left
+        # inside by a killed mmdebstrap is not gone into.
+        subprocess.run([*([] if privileged() else ["unshare", "--map-auto", "--map-root-user"]),
+                        "rm", "-rf", "--one-file-system", "--", path],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if os.path.lexists(path):
             time.sleep(0.2)
 
